@@ -1,0 +1,142 @@
+#include "component/page.h"
+
+#include <new>
+#include <utility>
+
+#include "component/page_members.h"
+#include "platform/com/error_info.h"
+#include "platform/failure.h"
+
+namespace vz {
+namespace {
+
+using com::BSTR;
+using com::HRESULT;
+
+// Holds one extra reference on the object while a public member runs, so that
+// a host releasing its last reference from inside the call (through a
+// connection's Release, say) cannot destroy the object under the member.
+class SelfRef {
+ public:
+  explicit SelfRef(Page* page) : page_(page) { page_->AddRef(); }
+  ~SelfRef() { page_->Release(); }
+  SelfRef(const SelfRef&) = delete;
+  SelfRef& operator=(const SelfRef&) = delete;
+
+ private:
+  Page* page_;
+};
+
+// Stores `text` into a result out-parameter as a new BSTR.
+HRESULT StoreText(TextView text, BSTR* result) {
+  com::Bstr value(text);  // raises 7 when memory runs out
+  *result = value.Detach();
+  return com::S_OK;
+}
+
+HRESULT NotAvailable(const char16_t* member) {
+  com::SetErrorInfo(Text(member) + u" is not available in this build of the component");
+  return com::E_NOTIMPL;
+}
+
+}  // namespace
+
+Page* Page::Create() { return new (std::nothrow) Page(); }
+
+Page::~Page() { Class_Terminate(); }
+
+void Page::Class_Terminate() { m_Conn = nullptr; }
+
+HRESULT Page::QueryInterface(com::REFIID riid, void** object) {
+  if (object == nullptr) return com::E_POINTER;
+  if (riid == com::IID_IUnknown || riid == com::IID_IDispatch || riid == IID__Page) {
+    *object = static_cast<_Page*>(this);
+    AddRef();
+    return com::S_OK;
+  }
+  *object = nullptr;
+  return com::E_NOINTERFACE;
+}
+
+com::ULONG Page::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+com::ULONG Page::Release() {
+  com::ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT Page::GetTypeInfoCount(com::UINT* count) {
+  if (count == nullptr) return com::E_POINTER;
+  *count = 0;  // no type information is served through the object itself
+  return com::S_OK;
+}
+
+HRESULT Page::GetTypeInfo(com::UINT index, com::LCID lcid, com::ITypeInfo** info) {
+  if (info == nullptr) return com::E_POINTER;
+  *info = nullptr;
+  return com::DISP_E_BADINDEX;
+}
+
+HRESULT Page::GetIDsOfNames(com::REFIID riid, com::OLECHAR** names, com::UINT count, com::LCID lcid,
+                            com::DISPID* dispids) {
+  if (!(riid == com::IID_NULL)) return com::DISP_E_UNKNOWNINTERFACE;
+  return PageIDsOfNames(names, count, dispids);
+}
+
+HRESULT Page::Invoke(com::DISPID dispid, com::REFIID riid, com::LCID lcid, com::WORD flags,
+                     com::DISPPARAMS* params, com::VARIANT* result, com::EXCEPINFO* excep_info,
+                     com::UINT* arg_err) {
+  if (!(riid == com::IID_NULL)) return com::DISP_E_UNKNOWNINTERFACE;
+  return InvokePageMember(*this, dispid, flags, params, result, excep_info, arg_err);
+}
+
+HRESULT Page::putref_Connection(ado::Connection** Conn) {
+  SelfRef self(this);
+  // Take the new reference before letting go of the old one: setting the
+  // connection the object already holds must not drop it to zero on the way.
+  com::Ref<ado::Connection> next(Conn != nullptr ? *Conn : nullptr);
+  m_Conn = std::move(next);
+  return com::S_OK;
+}
+
+HRESULT Page::get_Errors(BSTR* result) {
+  SelfRef self(this);
+  if (result == nullptr) return com::E_POINTER;
+  *result = nullptr;
+  try {
+    return StoreText(m_Errors, result);
+  } catch (...) {
+    return com::StatusFromCurrentFailure();
+  }
+}
+
+HRESULT Page::put_TempletRoot(BSTR* Root) {
+  SelfRef self(this);
+  try {
+    TextView root = Root != nullptr ? com::BstrView(*Root) : TextView();
+    // Only a trailing backslash counts as a separator; anything else,
+    // "/" included, gets one added.
+    Text stored = (!root.empty() && root.back() == u'\\') ? Text(root) : Concat({root, u"\\"});
+    m_TempletRoot = std::move(stored);  // the old value stays until the new one is complete
+    return com::S_OK;
+  } catch (...) {
+    return com::StatusFromCurrentFailure();
+  }
+}
+
+HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
+  SelfRef self(this);
+  if (result == nullptr) return com::E_POINTER;
+  *result = nullptr;
+  return NotAvailable(u"CreateAspCode");
+}
+
+HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
+  SelfRef self(this);
+  if (result == nullptr) return com::E_POINTER;
+  *result = nullptr;
+  return NotAvailable(u"CreateExecuteCode");
+}
+
+}  // namespace vz

@@ -1,0 +1,233 @@
+// Late binding: GetIDsOfNames and Invoke for _Page, both served from one
+// static table of the members.
+
+#include <cstdio>
+#include <iterator>
+
+#include "component/page_members.h"
+#include "platform/com/error_info.h"
+
+namespace vz {
+namespace {
+
+using namespace com;
+
+// An argument for a text parameter, converted the way automation converts a
+// value to text: empty is "", numbers in decimal, booleans "True"/"False".
+// Null and objects do not convert.
+HRESULT ArgumentText(const VARIANT& v, Text* out) {
+  switch (v.vt) {
+    case VT_EMPTY:
+      out->clear();
+      return S_OK;
+    case VT_BSTR:
+      *out = Text(BstrView(v.bstrVal));
+      return S_OK;
+    case VT_I2:
+      *out = DecimalText(v.iVal);
+      return S_OK;
+    case VT_I4:
+      *out = DecimalText(v.lVal);
+      return S_OK;
+    case VT_R8: {
+      char buffer[40];
+      int n = std::snprintf(buffer, sizeof buffer, "%.15G", v.dblVal);
+      *out = Text(buffer, buffer + n);
+      return S_OK;
+    }
+    case VT_BOOL:
+      *out = v.boolVal != VARIANT_FALSE ? u"True" : u"False";
+      return S_OK;
+    default:
+      return DISP_E_TYPEMISMATCH;
+  }
+}
+
+HRESULT BadArgument(PageInvocation& call, UINT index, HRESULT hr) {
+  // Invoke reports the argument's position in rgvarg, which runs last first.
+  if (call.arg_err != nullptr) *call.arg_err = call.arg_count - 1 - index;
+  return hr;
+}
+
+// A failure status from the member itself: reported as an exception with
+// the member's status and description.
+HRESULT MemberStatus(PageInvocation& call, HRESULT hr) noexcept {
+  if (SUCCEEDED(hr)) return hr;
+  if (call.excep_info != nullptr) {
+    EXCEPINFO& info = *call.excep_info;
+    info = EXCEPINFO{};
+    info.scode = hr;
+    try {
+      Text description = FailureFromHResult(hr).description();
+      info.bstrSource = SysAllocString(u"Vantrel_VaviZar.Page");
+      info.bstrDescription = Bstr(description).Detach();
+    } catch (...) {
+      // The status alone still reaches the caller.
+    }
+  } else {
+    ClearErrorInfo();
+  }
+  return DISP_E_EXCEPTION;
+}
+
+HRESULT StoreResult(PageInvocation& call, BSTR text) {
+  if (call.result == nullptr) {
+    SysFreeString(text);
+  } else {
+    call.result->vt = VT_BSTR;
+    call.result->bstrVal = text;
+  }
+  return S_OK;
+}
+
+HRESULT CallConnection(_Page& page, PageInvocation& call) {
+  const VARIANT& arg = *call.args[0];
+  if (arg.vt != VT_DISPATCH && arg.vt != VT_UNKNOWN)
+    return BadArgument(call, 0, DISP_E_TYPEMISMATCH);
+  ado::Connection* conn = nullptr;
+  if (arg.punkVal != nullptr &&
+      FAILED(arg.punkVal->QueryInterface(ado::IID_Connection, reinterpret_cast<void**>(&conn)))) {
+    return BadArgument(call, 0, DISP_E_TYPEMISMATCH);
+  }
+  HRESULT hr = page.putref_Connection(&conn);
+  if (conn != nullptr) conn->Release();
+  return MemberStatus(call, hr);
+}
+
+HRESULT CallErrors(_Page& page, PageInvocation& call) {
+  BSTR errors = nullptr;
+  HRESULT hr = page.get_Errors(&errors);
+  if (FAILED(hr)) return MemberStatus(call, hr);
+  return StoreResult(call, errors);
+}
+
+HRESULT CallTempletRoot(_Page& page, PageInvocation& call) {
+  Text root;
+  if (HRESULT hr = ArgumentText(*call.args[0], &root); FAILED(hr)) return BadArgument(call, 0, hr);
+  Bstr value(root);
+  BSTR raw = value.get();
+  return MemberStatus(call, page.put_TempletRoot(&raw));
+}
+
+template <HRESULT (_Page::*kMethod)(BSTR, BSTR, BSTR*)>
+HRESULT CallGenerator(_Page& page, PageInvocation& call) {
+  Text set_id, page_id;
+  if (HRESULT hr = ArgumentText(*call.args[0], &set_id); FAILED(hr))
+    return BadArgument(call, 0, hr);
+  if (HRESULT hr = ArgumentText(*call.args[1], &page_id); FAILED(hr))
+    return BadArgument(call, 1, hr);
+  Bstr set_arg(set_id), page_arg(page_id);
+  BSTR code = nullptr;
+  HRESULT hr = (page.*kMethod)(set_arg.get(), page_arg.get(), &code);
+  if (FAILED(hr)) return MemberStatus(call, hr);
+  return StoreResult(call, code);
+}
+
+constexpr PageMember kMembers[] = {
+    {kDispIdConnection, u"Connection", DISPATCH_PROPERTYPUTREF, 1, {}, CallConnection},
+    {kDispIdErrors, u"Errors", DISPATCH_PROPERTYGET, 0, {}, CallErrors},
+    {kDispIdTempletRoot, u"TempletRoot", DISPATCH_PROPERTYPUT, 1, {}, CallTempletRoot},
+    {kDispIdCreateAspCode,
+     u"CreateAspCode",
+     DISPATCH_METHOD,
+     2,
+     {u"TempletSetID", u"PageID"},
+     CallGenerator<&_Page::CreateAspCode>},
+    {kDispIdCreateExecuteCode,
+     u"CreateExecuteCode",
+     DISPATCH_METHOD,
+     2,
+     {u"TempletSetID", u"PageID"},
+     CallGenerator<&_Page::CreateExecuteCode>},
+};
+
+char16_t FoldCase(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+bool SameName(const OLECHAR* a, const char16_t* b) {
+  if (a == nullptr || b == nullptr) return false;
+  for (; *a != 0 && *b != 0; ++a, ++b) {
+    if (FoldCase(*a) != FoldCase(*b)) return false;
+  }
+  return *a == 0 && *b == 0;
+}
+
+// Script hosts read properties and call methods with METHOD and PROPERTYGET
+// alike; puts must say which of the two put forms they are.
+bool Accepts(const PageMember& member, WORD flags) {
+  switch (member.kind) {
+    case DISPATCH_METHOD:
+    case DISPATCH_PROPERTYGET:
+      return (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) != 0;
+    default:
+      return (flags & member.kind) != 0;
+  }
+}
+
+}  // namespace
+
+std::span<const PageMember> PageMembers() { return kMembers; }
+
+HRESULT PageIDsOfNames(OLECHAR** names, UINT count, DISPID* dispids) {
+  if (count == 0) return S_OK;
+  if (names == nullptr || dispids == nullptr) return E_POINTER;
+  const PageMember* found = nullptr;
+  for (const PageMember& member : kMembers) {
+    if (SameName(names[0], member.name)) found = &member;
+  }
+  HRESULT hr = S_OK;
+  dispids[0] = found != nullptr ? found->dispid : DISPID_UNKNOWN;
+  if (found == nullptr) hr = DISP_E_UNKNOWNNAME;
+  // Parameter names map to their position.
+  for (UINT i = 1; i < count; ++i) {
+    dispids[i] = DISPID_UNKNOWN;
+    for (UINT p = 0; found != nullptr && p < found->param_count; ++p) {
+      if (SameName(names[i], found->param_names[p])) dispids[i] = static_cast<DISPID>(p);
+    }
+    if (dispids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+HRESULT InvokePageMember(_Page& page, DISPID dispid, WORD flags, DISPPARAMS* params,
+                         VARIANT* result, EXCEPINFO* excep_info, UINT* arg_err) {
+  const PageMember* member = nullptr;
+  for (const PageMember& candidate : kMembers) {
+    if (candidate.dispid == dispid) member = &candidate;
+  }
+  if (member == nullptr || !Accepts(*member, flags)) return DISP_E_MEMBERNOTFOUND;
+
+  DISPPARAMS none{};
+  if (params == nullptr) params = &none;
+  const bool is_put =
+      member->kind == DISPATCH_PROPERTYPUT || member->kind == DISPATCH_PROPERTYPUTREF;
+  // The value of a put may come as the named argument DISPID_PROPERTYPUT;
+  // no other argument may be named.
+  if (params->cNamedArgs > 1 ||
+      (params->cNamedArgs == 1 && (!is_put || params->rgdispidNamedArgs == nullptr ||
+                                   params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))) {
+    return DISP_E_NONAMEDARGS;
+  }
+  if (params->cArgs != member->param_count) return DISP_E_BADPARAMCOUNT;
+  if (params->cArgs != 0 && params->rgvarg == nullptr) return E_INVALIDARG;
+  if (result != nullptr) VariantInit(result);
+
+  PageInvocation call;
+  call.arg_count = params->cArgs;
+  call.result = result;
+  call.arg_err = arg_err;
+  call.excep_info = excep_info;
+  VARIANT scratch[2];
+  for (UINT i = 0; i < params->cArgs; ++i) {
+    call.args[i] = VariantTarget(&params->rgvarg[params->cArgs - 1 - i], &scratch[i]);
+    if (call.args[i] == nullptr) return BadArgument(call, i, DISP_E_TYPEMISMATCH);
+  }
+  try {
+    return member->call(page, call);
+  } catch (...) {
+    return MemberStatus(call, StatusFromCurrentFailure());
+  }
+}
+
+}  // namespace vz

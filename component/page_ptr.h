@@ -1,0 +1,46 @@
+// PagePtr: a smart wrapper over _Page for C++ hosts, in the manner of the
+// wrappers a type-library import generates. It holds one reference; its
+// methods return results directly and raise `Failure` on a failure status.
+//
+//   vz::PagePtr page = vz::PagePtr::Create();
+//   page.PutRefConnection(conn);
+//   page.PutTempletRoot(u"templates");
+//   vz::Text code = page.CreateAspCode(u"1", u"12");
+
+#ifndef VAVIZAR_COMPONENT_PAGE_PTR_H_
+#define VAVIZAR_COMPONENT_PAGE_PTR_H_
+
+#include "component/page_interface.h"
+#include "platform/com/ref.h"
+#include "platform/text.h"
+
+namespace vz {
+
+class PagePtr {
+ public:
+  // A new Page. Raises 7 when memory runs out.
+  static PagePtr Create();
+
+  PagePtr() = default;
+  // Takes a new reference to `page`.
+  explicit PagePtr(_Page* page) : page_(page) {}
+
+  void PutRefConnection(ado::Connection* conn);
+  Text GetErrors();
+  void PutTempletRoot(TextView root);
+  Text CreateAspCode(TextView templet_set_id, TextView page_id);
+  Text CreateExecuteCode(TextView templet_set_id, TextView page_id);
+
+  _Page* get() const { return page_.get(); }
+  _Page* operator->() const { return page_.get(); }
+  explicit operator bool() const { return static_cast<bool>(page_); }
+
+ private:
+  _Page& Target() const;
+
+  com::Ref<_Page> page_;
+};
+
+}  // namespace vz
+
+#endif  // VAVIZAR_COMPONENT_PAGE_PTR_H_

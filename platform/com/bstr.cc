@@ -1,0 +1,77 @@
+#include "platform/com/bstr.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "platform/failure.h"
+
+namespace vz::com {
+namespace {
+
+constexpr size_t kPrefix = sizeof(uint32_t);
+
+// The header holds the byte length; keep the text 8-byte aligned after it.
+struct Header {
+  uint32_t pad;
+  uint32_t bytes;
+};
+
+Header* HeaderOf(BSTR s) {
+  return reinterpret_cast<Header*>(reinterpret_cast<char*>(s) - sizeof(Header));
+}
+
+}  // namespace
+
+BSTR SysAllocStringLen(const OLECHAR* chars, UINT length) {
+  static_assert(sizeof(Header) == 2 * kPrefix);
+  constexpr uint64_t kMaxBytes =
+      std::numeric_limits<uint32_t>::max() - sizeof(Header) - sizeof(OLECHAR);
+  uint64_t bytes = uint64_t{length} * sizeof(OLECHAR);
+  if (bytes > kMaxBytes) return nullptr;
+  void* block = std::malloc(sizeof(Header) + bytes + sizeof(OLECHAR));
+  if (block == nullptr) return nullptr;
+  auto* header = static_cast<Header*>(block);
+  header->pad = 0;
+  header->bytes = static_cast<uint32_t>(bytes);
+  auto* text = reinterpret_cast<OLECHAR*>(header + 1);
+  if (chars != nullptr && length != 0) std::memcpy(text, chars, bytes);
+  text[length] = 0;
+  return text;
+}
+
+BSTR SysAllocString(const OLECHAR* chars) {
+  if (chars == nullptr) return nullptr;
+  return SysAllocStringLen(chars, static_cast<UINT>(std::char_traits<char16_t>::length(chars)));
+}
+
+void SysFreeString(BSTR s) {
+  if (s != nullptr) std::free(HeaderOf(s));
+}
+
+UINT SysStringLen(BSTR s) { return s == nullptr ? 0 : HeaderOf(s)->bytes / sizeof(OLECHAR); }
+
+UINT SysStringByteLen(BSTR s) { return s == nullptr ? 0 : HeaderOf(s)->bytes; }
+
+Bstr::Bstr(TextView text) {
+  if (text.empty()) return;
+  if (text.size() > static_cast<size_t>(kMaxTextLength)) Raise(kOutOfStringSpace);
+  s_ = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  if (s_ == nullptr) Raise(kOutOfMemory);
+}
+
+Bstr& Bstr::operator=(Bstr&& other) noexcept {
+  if (this != &other) {
+    SysFreeString(s_);
+    s_ = other.Detach();
+  }
+  return *this;
+}
+
+BSTR* Bstr::Out() {
+  SysFreeString(s_);
+  s_ = nullptr;
+  return &s_;
+}
+
+}  // namespace vz::com

@@ -1,0 +1,84 @@
+// Text: the string type of the component and the string operations it relies on.
+//
+// A text is a sequence of UTF-16 code units; one code unit is one character.
+// Positions are 1-based and, with lengths, 32-bit signed integers. Every search
+// and comparison is by code unit: exact and case-sensitive. An empty text and an
+// absent one are the same thing.
+//
+// The operations keep the semantics of the host run-time's string functions:
+//   InStr(start, s, find)   position of the first `find` at or after `start`, or 0
+//   Left(s, n) Right(s, n)  the first / last n characters
+//   Mid(s, start[, n])      n characters from `start` (to the end without n)
+//   Replace(s, find, repl)  every occurrence, scanning from position 1, no overlap
+// An argument out of range raises failure 5; a result longer than
+// kMaxTextLength raises failure 14 before anything is allocated.
+
+#ifndef VAVIZAR_PLATFORM_TEXT_H_
+#define VAVIZAR_PLATFORM_TEXT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace vz {
+
+using Text = std::u16string;
+using TextView = std::u16string_view;
+
+// The longest text there can be: 2^31 - 1 code units.
+inline constexpr int64_t kMaxTextLength = 2147483647;
+
+// Raises failure 14 "Out of string space" when `length` exceeds kMaxTextLength.
+void CheckTextLength(int64_t length);
+
+// The length of `s` as a 32-bit position. REQUIRES: s.size() <= kMaxTextLength.
+inline int32_t Len(TextView s) { return static_cast<int32_t>(s.size()); }
+
+// Position (1-based) of the first occurrence of `find` in `s` at or after
+// position `start`; 0 when there is none, when `s` is empty or when `start`
+// lies past the end. An empty `find` is found at `start`. `start` < 1 raises 5.
+int32_t InStr(int32_t start, TextView s, TextView find);
+inline int32_t InStr(TextView s, TextView find) { return InStr(1, s, find); }
+
+// The first `n` characters (all of them when n >= Len(s)). n < 0 raises 5.
+Text Left(TextView s, int32_t n);
+// The last `n` characters (all of them when n >= Len(s)). n < 0 raises 5.
+Text Right(TextView s, int32_t n);
+// From `start` to the end; empty when `start` lies past the end. start < 1 raises 5.
+Text Mid(TextView s, int32_t start);
+// At most `n` characters from `start`. start < 1 or n < 0 raises 5.
+Text Mid(TextView s, int32_t start, int32_t n);
+
+// `s` with every occurrence of `find` replaced by `repl`, found left to right
+// without overlap. An empty `find` leaves `s` as it is.
+Text Replace(TextView s, TextView find, TextView repl);
+
+// The pieces joined in order; raises 14 when the result would be too long.
+Text Concat(std::initializer_list<TextView> pieces);
+
+// Appends `tail` to `s` with the same length check. On failure `s` is unchanged.
+void Append(Text& s, TextView tail);
+
+// Fast search: the 0-based index of the first `needle` in `haystack` at or
+// after index `from`, or TextView::npos. An empty needle is found at `from`
+// (npos when `from` > haystack.size()). Vectorised; the workhorse behind InStr
+// and Replace, and exported for the expansion and conversion code.
+size_t Find(TextView haystack, TextView needle, size_t from = 0);
+
+// Number of non-overlapping occurrences of a non-empty `needle`.
+size_t Count(TextView haystack, TextView needle);
+
+// Conversions at the edges of the system. Neither fails: an invalid UTF-8
+// sequence becomes U+FFFD (one per maximal ill-formed subpart), and a lone
+// surrogate becomes U+FFFD in UTF-8.
+Text FromUtf8(std::string_view utf8);
+std::string ToUtf8(TextView text);
+
+// Decimal text of a signed number, with a minus sign and no grouping.
+Text DecimalText(int64_t n);
+
+}  // namespace vz
+
+#endif  // VAVIZAR_PLATFORM_TEXT_H_
