@@ -1,0 +1,233 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "platform/failure.h"
+
+namespace vz {
+namespace {
+
+// Runs `fn` and returns the failure number it raised, or 0.
+template <typename Fn>
+int32_t FailureOf(Fn&& fn) {
+  try {
+    fn();
+  } catch (const Failure& f) {
+    return f.number();
+  }
+  return 0;
+}
+
+struct InStrCase {
+  int32_t start;
+  const char16_t* s;
+  const char16_t* find;
+  int32_t expected;
+};
+
+TEST(InStr, Table) {
+  const InStrCase cases[] = {
+      {1, u"abcabc", u"abc", 1},
+      {2, u"abcabc", u"abc", 4},
+      {5, u"abcabc", u"abc", 0},
+      {6, u"abcabc", u"c", 6},
+      {7, u"abcabc", u"c", 0},
+      {100, u"abc", u"a", 0},
+      {1, u"", u"a", 0},
+      {1, u"", u"", 0},
+      {1, u"abc", u"", 1},
+      {3, u"abc", u"", 3},
+      {4, u"abc", u"", 0},
+      {1, u"abc", u"abcd", 0},
+      {1, u"aaa", u"aa", 1},
+      {2, u"aaa", u"aa", 2},
+      {1, u"ABC", u"abc", 0},
+      {1, u"x<!--box-->", u"<!--box-->", 2},
+      {1, u"\u6a21\u677f", u"\u677f", 2},
+      {1, u"<<<<<<<<<<<<<<<<<<<<!--a-->", u"<!--a", 20},
+  };
+  for (const InStrCase& c : cases) {
+    EXPECT_EQ(InStr(c.start, c.s, c.find), c.expected)
+        << "InStr(" << c.start << ", " << ToUtf8(c.s) << ", " << ToUtf8(c.find) << ")";
+  }
+}
+
+TEST(InStr, StartBelowOneIsInvalidArgument) {
+  EXPECT_EQ(FailureOf([] { InStr(0, u"abc", u"a"); }), kInvalidArgument);
+  EXPECT_EQ(FailureOf([] { InStr(-5, u"abc", u"a"); }), kInvalidArgument);
+}
+
+TEST(LeftRightMid, Table) {
+  EXPECT_EQ(Left(u"abcdef", 0), u"");
+  EXPECT_EQ(Left(u"abcdef", 2), u"ab");
+  EXPECT_EQ(Left(u"abcdef", 6), u"abcdef");
+  EXPECT_EQ(Left(u"abcdef", 99), u"abcdef");
+  EXPECT_EQ(Left(u"", 3), u"");
+  EXPECT_EQ(Right(u"abcdef", 0), u"");
+  EXPECT_EQ(Right(u"abcdef", 2), u"ef");
+  EXPECT_EQ(Right(u"abcdef", 99), u"abcdef");
+  EXPECT_EQ(Mid(u"abcdef", 1), u"abcdef");
+  EXPECT_EQ(Mid(u"abcdef", 3), u"cdef");
+  EXPECT_EQ(Mid(u"abcdef", 6), u"f");
+  EXPECT_EQ(Mid(u"abcdef", 7), u"");
+  EXPECT_EQ(Mid(u"abcdef", 2147483647), u"");
+  EXPECT_EQ(Mid(u"abcdef", 2, 3), u"bcd");
+  EXPECT_EQ(Mid(u"abcdef", 2, 0), u"");
+  EXPECT_EQ(Mid(u"abcdef", 5, 10), u"ef");
+  EXPECT_EQ(Mid(u"abcdef", 7, 1), u"");
+  EXPECT_EQ(Mid(u"abcdef", 4, 2147483647), u"def");
+}
+
+TEST(LeftRightMid, OutOfRangeArgumentsAreInvalidArgument) {
+  EXPECT_EQ(FailureOf([] { Left(u"abc", -1); }), kInvalidArgument);
+  EXPECT_EQ(FailureOf([] { Right(u"abc", -1); }), kInvalidArgument);
+  EXPECT_EQ(FailureOf([] { Mid(u"abc", 0); }), kInvalidArgument);
+  EXPECT_EQ(FailureOf([] { Mid(u"abc", 0, 1); }), kInvalidArgument);
+  EXPECT_EQ(FailureOf([] { Mid(u"abc", 1, -1); }), kInvalidArgument);
+  // The negative length fails even where the start lies past the end.
+  EXPECT_EQ(FailureOf([] { Mid(u"abc", 9, -1); }), kInvalidArgument);
+  EXPECT_EQ(FailureOf([] { Mid(u"", -1, 0); }), kInvalidArgument);
+}
+
+TEST(Replace, Table) {
+  struct Case {
+    const char16_t *s, *find, *repl, *expected;
+  } cases[] = {
+      {u"", u"a", u"b", u""},
+      {u"abc", u"", u"x", u"abc"},
+      {u"abc", u"d", u"x", u"abc"},
+      {u"aaaa", u"aa", u"b", u"bb"},
+      {u"aaa", u"aa", u"b", u"ba"},
+      {u"a/b/c", u"/", u"\\", u"a\\b\\c"},
+      {u"[data][data]", u"[data]", u"%>x<%", u"%>x<%%>x<%"},
+      {u"xyx", u"x", u"", u"y"},
+      {u"aba", u"a", u"aa", u"aabaa"},  // the replacement is not rescanned
+      {u"\u6a21/\u677f/", u"/", u"\\", u"\u6a21\\\u677f\\"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Replace(c.s, c.find, c.repl), c.expected)
+        << "Replace(" << ToUtf8(c.s) << ", " << ToUtf8(c.find) << ", " << ToUtf8(c.repl) << ")";
+  }
+}
+
+// The vectorised search against the standard library's, on texts full of
+// near misses: small alphabets, needles cut from the text, every alignment.
+TEST(Find, MatchesStandardSearchOnGeneratedTexts) {
+  std::mt19937 rng(20261208);
+  const char16_t alphabet[] = u"<!-ab>\u6a21";
+  for (int round = 0; round < 20000; ++round) {
+    size_t n = rng() % 80;
+    Text h;
+    for (size_t i = 0; i < n; ++i) h.push_back(alphabet[rng() % 7]);
+    Text needle;
+    if (n > 0 && rng() % 2 == 0) {
+      size_t at = rng() % n;
+      needle = h.substr(at, 1 + rng() % 12);
+    } else {
+      size_t m = rng() % 6;
+      for (size_t i = 0; i < m; ++i) needle.push_back(alphabet[rng() % 7]);
+    }
+    size_t from = rng() % (n + 3);
+    ASSERT_EQ(Find(h, needle, from), TextView(h).find(needle, from))
+        << "text=" << ToUtf8(h) << " needle=" << ToUtf8(needle) << " from=" << from;
+  }
+}
+
+TEST(Find, LongTextsAndNeedleAtTheVeryEnd) {
+  Text page(100000, u'<');
+  page += u"<!--box-->";
+  EXPECT_EQ(Find(page, u"<!--box-->"), 100000u);
+  EXPECT_EQ(Find(page, u"<!--box-->", 100001), TextView::npos);
+  EXPECT_EQ(Find(page, u"<", 99999), 99999u);
+  EXPECT_EQ(Count(page, u"<<"), 50000u);
+  EXPECT_EQ(Count(page, u""), 0u);
+}
+
+TEST(TextLength, GrowthPastTheBoundIsOutOfStringSpace) {
+  EXPECT_EQ(FailureOf([] { CheckTextLength(kMaxTextLength + 1); }), kOutOfStringSpace);
+  EXPECT_EQ(FailureOf([] { CheckTextLength(-1); }), kOutOfStringSpace);
+  EXPECT_EQ(FailureOf([] { CheckTextLength(kMaxTextLength); }), 0);
+  // Replace knows its result's length before building it: 2^16 occurrences
+  // each grown by 2^15 characters is 2^31, one past the bound. Nothing of
+  // that size is allocated.
+  Text s(65536, u'x');
+  Text big(32769, u'y');
+  EXPECT_EQ(FailureOf([&] { Replace(s, u"x", big); }), kOutOfStringSpace);
+}
+
+TEST(Concat, JoinsAndAppendKeepsTextOnFailure) {
+  EXPECT_EQ(Concat({u"a", u"", u"bc", u"\r\n"}), u"abc\r\n");
+  EXPECT_EQ(Concat({}), u"");
+  Text s = u"keep";
+  Append(s, u"!");
+  EXPECT_EQ(s, u"keep!");
+}
+
+TEST(Utf8, RoundTripsAndRepairs) {
+  struct Case {
+    std::string utf8;
+    Text utf16;
+  } cases[] = {
+      {"", u""},
+      {"abc", u"abc"},
+      {"\xe6\xa8\xa1\xe6\x9d\xbf\xe4\xb8\x8d\xe5\xad\x98\xe5\x9c\xa8\xe3\x80\x82",
+       u"\u6a21\u677f\u4e0d\u5b58\u5728\u3002"},
+      {"\xf0\x9f\x98\x80", u"\U0001F600"},
+      {"\xc3\xa9", u"\u00e9"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FromUtf8(c.utf8), c.utf16);
+    EXPECT_EQ(ToUtf8(c.utf16), c.utf8);
+  }
+}
+
+TEST(Utf8, InvalidSequencesBecomeReplacementCharacters) {
+  struct Case {
+    std::string utf8;
+    Text utf16;
+  } cases[] = {
+      {"\xff", u"\ufffd"},
+      {"a\x80z", u"a\ufffdz"},
+      {"\xc0\xaf", u"\ufffd\ufffd"},                      // overlong
+      {"\xe6\xa8", u"\ufffd"},                            // cut inside a character
+      {"\xe6\xa8x", u"\ufffdx"},                          // cut, then ASCII
+      {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},            // an encoded surrogate
+      {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},  // past U+10FFFF
+      {"\xf0\x9f\x98", u"\ufffd"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FromUtf8(c.utf8), c.utf16) << c.utf8.size();
+}
+
+TEST(Utf8, EveryPrefixOfValidTextDecodesWithoutFailure) {
+  const std::string full = "a\xe6\xa8\xa1\xf0\x9f\x98\x80z\xc3\xa9";
+  for (size_t cut = 0; cut <= full.size(); ++cut) {
+    Text decoded = FromUtf8(full.substr(0, cut));
+    EXPECT_LE(decoded.size(), cut);
+    EXPECT_EQ(FromUtf8(ToUtf8(decoded)), decoded);
+  }
+}
+
+TEST(Utf8, LoneSurrogatesBecomeReplacementCharacters) {
+  Text lone_high = u"a";
+  lone_high.push_back(char16_t{0xD800});
+  lone_high.push_back(u'b');
+  EXPECT_EQ(ToUtf8(lone_high),
+            "a\xef\xbf\xbd"
+            "b");
+  Text lone_low(1, char16_t{0xDC00});
+  EXPECT_EQ(ToUtf8(lone_low), "\xef\xbf\xbd");
+  Text high_at_end(1, char16_t{0xDBFF});
+  EXPECT_EQ(ToUtf8(high_at_end), "\xef\xbf\xbd");
+}
+
+TEST(DecimalText, SignsAndExtremes) {
+  EXPECT_EQ(DecimalText(0), u"0");
+  EXPECT_EQ(DecimalText(-2147217900), u"-2147217900");
+  EXPECT_EQ(DecimalText(1234567), u"1234567");
+}
+
+}  // namespace
+}  // namespace vz
