@@ -68,6 +68,8 @@ class Page final : public _Page {
                                  com::BSTR* result) override;
 
  private:
+  friend class PageTestPeer;  // reads the fields in tests
+
   Page() = default;
   ~Page();
 
