@@ -164,7 +164,7 @@ Text Replace(TextView s, TextView find, TextView repl) {
                        (static_cast<int64_t>(repl.size()) - static_cast<int64_t>(find.size()));
   CheckTextLength(length);
   Text out;
-  out.reserve(static_cast<size_t>(length));
+  ReserveText(out, static_cast<size_t>(length));
   size_t done = 0;
   for (size_t p = at; p != npos; p = Find(s, find, done)) {
     out.append(s.substr(done, p - done));
@@ -180,7 +180,7 @@ Text Concat(std::initializer_list<TextView> pieces) {
   for (TextView piece : pieces) length += static_cast<int64_t>(piece.size());
   CheckTextLength(length);
   Text out;
-  out.reserve(static_cast<size_t>(length));
+  ReserveText(out, static_cast<size_t>(length));
   for (TextView piece : pieces) out.append(piece);
   return out;
 }

@@ -61,6 +61,15 @@ Text Concat(std::initializer_list<TextView> pieces);
 // Appends `tail` to `s` with the same length check. On failure `s` is unchanged.
 void Append(Text& s, TextView tail);
 
+// Reserves room for `capacity` characters in `s`. A large buffer is backed
+// by huge pages where the system offers them: on these machines filling fresh
+// memory one small page at a time costs more than the work that fills it.
+void ReserveText(Text& s, size_t capacity);
+
+// Makes room for `extra` more characters, growing the buffer geometrically
+// through ReserveText. For texts built piece by piece.
+void GrowText(Text& s, size_t extra);
+
 // Fast search: the 0-based index of the first `needle` in `haystack` at or
 // after index `from`, or TextView::npos. An empty needle is found at `from`
 // (npos when `from` > haystack.size()). Vectorised; the workhorse behind InStr

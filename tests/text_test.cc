@@ -231,3 +231,28 @@ TEST(DecimalText, SignsAndExtremes) {
 
 }  // namespace
 }  // namespace vz
+
+namespace vz {
+namespace {
+
+TEST(ReserveText, GrowingKeepsTheContent) {
+  for (size_t size : {size_t{0}, size_t{10}, size_t{3} << 20}) {
+    Text s(size, u'a');
+    if (size > 0) s.back() = u'z';
+    Text before = s;
+    ReserveText(s, size + (size_t{5} << 20));
+    EXPECT_GE(s.capacity(), size + (size_t{5} << 20));
+    EXPECT_EQ(s, before);
+    GrowText(s, s.capacity() - s.size() + 1);  // one past the room there is
+    EXPECT_EQ(s, before);
+    EXPECT_GT(s.capacity(), size + (size_t{5} << 20));
+    s.append(u"tail");
+    EXPECT_EQ(s.substr(size), u"tail");
+  }
+  Text small = u"abc";
+  ReserveText(small, 1);  // never shrinks
+  EXPECT_EQ(small, u"abc");
+}
+
+}  // namespace
+}  // namespace vz
