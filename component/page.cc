@@ -5,6 +5,8 @@
 
 #include "component/page_members.h"
 #include "platform/com/error_info.h"
+#include "platform/com/runtime.h"
+#include "platform/com/typeinfo.h"
 #include "platform/failure.h"
 
 namespace vz {
@@ -41,9 +43,16 @@ HRESULT NotAvailable(const char16_t* member) {
 
 }  // namespace
 
-Page* Page::Create() { return new (std::nothrow) Page(); }
+Page* Page::Create() {
+  Page* page = new (std::nothrow) Page();
+  if (page != nullptr) com::ObjectCreated();
+  return page;
+}
 
-Page::~Page() { Class_Terminate(); }
+Page::~Page() {
+  Class_Terminate();
+  com::ObjectDestroyed();
+}
 
 void Page::Class_Terminate() { m_Conn = nullptr; }
 
@@ -68,14 +77,16 @@ com::ULONG Page::Release() {
 
 HRESULT Page::GetTypeInfoCount(com::UINT* count) {
   if (count == nullptr) return com::E_POINTER;
-  *count = 0;  // no type information is served through the object itself
+  *count = 1;
   return com::S_OK;
 }
 
 HRESULT Page::GetTypeInfo(com::UINT index, com::LCID lcid, com::ITypeInfo** info) {
   if (info == nullptr) return com::E_POINTER;
   *info = nullptr;
-  return com::DISP_E_BADINDEX;
+  if (index != 0) return com::DISP_E_BADINDEX;
+  *info = com::NewTypeInfo(PageInterfaceDescription());
+  return *info != nullptr ? com::S_OK : com::E_OUTOFMEMORY;
 }
 
 HRESULT Page::GetIDsOfNames(com::REFIID riid, com::OLECHAR** names, com::UINT count, com::LCID lcid,

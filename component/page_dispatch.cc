@@ -123,21 +123,22 @@ HRESULT CallGenerator(_Page& page, PageInvocation& call) {
   return StoreResult(call, code);
 }
 
+constexpr ParamDescription kConnectionParams[] = {
+    {nullptr, VT_DISPATCH | VT_BYREF, PARAMFLAG_FIN | PARAMFLAG_FOUT}};
+constexpr ParamDescription kTempletRootParams[] = {
+    {nullptr, VT_BSTR | VT_BYREF, PARAMFLAG_FIN | PARAMFLAG_FOUT}};
+constexpr ParamDescription kGeneratorParams[] = {{u"TempletSetID", VT_BSTR, PARAMFLAG_FIN},
+                                                 {u"PageID", VT_BSTR, PARAMFLAG_FIN}};
+
 constexpr PageMember kMembers[] = {
-    {kDispIdConnection, u"Connection", DISPATCH_PROPERTYPUTREF, 1, {}, CallConnection},
-    {kDispIdErrors, u"Errors", DISPATCH_PROPERTYGET, 0, {}, CallErrors},
-    {kDispIdTempletRoot, u"TempletRoot", DISPATCH_PROPERTYPUT, 1, {}, CallTempletRoot},
-    {kDispIdCreateAspCode,
-     u"CreateAspCode",
-     DISPATCH_METHOD,
-     2,
-     {u"TempletSetID", u"PageID"},
+    {{kDispIdConnection, u"Connection", INVOKE_PROPERTYPUTREF, VT_VOID, kConnectionParams},
+     CallConnection},
+    {{kDispIdErrors, u"Errors", INVOKE_PROPERTYGET, VT_BSTR, {}}, CallErrors},
+    {{kDispIdTempletRoot, u"TempletRoot", INVOKE_PROPERTYPUT, VT_VOID, kTempletRootParams},
+     CallTempletRoot},
+    {{kDispIdCreateAspCode, u"CreateAspCode", INVOKE_FUNC, VT_BSTR, kGeneratorParams},
      CallGenerator<&_Page::CreateAspCode>},
-    {kDispIdCreateExecuteCode,
-     u"CreateExecuteCode",
-     DISPATCH_METHOD,
-     2,
-     {u"TempletSetID", u"PageID"},
+    {{kDispIdCreateExecuteCode, u"CreateExecuteCode", INVOKE_FUNC, VT_BSTR, kGeneratorParams},
      CallGenerator<&_Page::CreateExecuteCode>},
 };
 
@@ -156,12 +157,12 @@ bool SameName(const OLECHAR* a, const char16_t* b) {
 // Script hosts read properties and call methods with METHOD and PROPERTYGET
 // alike; puts must say which of the two put forms they are.
 bool Accepts(const PageMember& member, WORD flags) {
-  switch (member.kind) {
+  switch (static_cast<WORD>(member.description.kind)) {
     case DISPATCH_METHOD:
     case DISPATCH_PROPERTYGET:
       return (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) != 0;
     default:
-      return (flags & member.kind) != 0;
+      return (flags & member.description.kind) != 0;
   }
 }
 
@@ -169,12 +170,33 @@ bool Accepts(const PageMember& member, WORD flags) {
 
 std::span<const PageMember> PageMembers() { return kMembers; }
 
+const InterfaceDescription& PageInterfaceDescription() {
+  static const MemberDescription kDescriptions[] = {
+      kMembers[0].description, kMembers[1].description, kMembers[2].description,
+      kMembers[3].description, kMembers[4].description};
+  static const InterfaceDescription kPage{
+      IID__Page,
+      u"_Page",
+      TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION |
+          TYPEFLAG_FDISPATCHABLE,
+      9,
+      0,
+      kDescriptions,
+      PageIDsOfNames,
+      [](void* instance, DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
+         EXCEPINFO* excep_info, UINT* arg_err) {
+        return InvokePageMember(*static_cast<_Page*>(instance), dispid, flags, params, result,
+                                excep_info, arg_err);
+      }};
+  return kPage;
+}
+
 HRESULT PageIDsOfNames(OLECHAR** names, UINT count, DISPID* dispids) {
   if (count == 0) return S_OK;
   if (names == nullptr || dispids == nullptr) return E_POINTER;
-  const PageMember* found = nullptr;
+  const MemberDescription* found = nullptr;
   for (const PageMember& member : kMembers) {
-    if (SameName(names[0], member.name)) found = &member;
+    if (SameName(names[0], member.description.name)) found = &member.description;
   }
   HRESULT hr = S_OK;
   dispids[0] = found != nullptr ? found->dispid : DISPID_UNKNOWN;
@@ -182,8 +204,8 @@ HRESULT PageIDsOfNames(OLECHAR** names, UINT count, DISPID* dispids) {
   // Parameter names map to their position.
   for (UINT i = 1; i < count; ++i) {
     dispids[i] = DISPID_UNKNOWN;
-    for (UINT p = 0; found != nullptr && p < found->param_count; ++p) {
-      if (SameName(names[i], found->param_names[p])) dispids[i] = static_cast<DISPID>(p);
+    for (size_t p = 0; found != nullptr && p < found->params.size(); ++p) {
+      if (SameName(names[i], found->params[p].name)) dispids[i] = static_cast<DISPID>(p);
     }
     if (dispids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   }
@@ -194,14 +216,14 @@ HRESULT InvokePageMember(_Page& page, DISPID dispid, WORD flags, DISPPARAMS* par
                          VARIANT* result, EXCEPINFO* excep_info, UINT* arg_err) {
   const PageMember* member = nullptr;
   for (const PageMember& candidate : kMembers) {
-    if (candidate.dispid == dispid) member = &candidate;
+    if (candidate.description.dispid == dispid) member = &candidate;
   }
   if (member == nullptr || !Accepts(*member, flags)) return DISP_E_MEMBERNOTFOUND;
 
   DISPPARAMS none{};
   if (params == nullptr) params = &none;
-  const bool is_put =
-      member->kind == DISPATCH_PROPERTYPUT || member->kind == DISPATCH_PROPERTYPUTREF;
+  const bool is_put = member->description.kind == INVOKE_PROPERTYPUT ||
+                      member->description.kind == INVOKE_PROPERTYPUTREF;
   // The value of a put may come as the named argument DISPID_PROPERTYPUT;
   // no other argument may be named.
   if (params->cNamedArgs > 1 ||
@@ -209,7 +231,7 @@ HRESULT InvokePageMember(_Page& page, DISPID dispid, WORD flags, DISPPARAMS* par
                                    params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))) {
     return DISP_E_NONAMEDARGS;
   }
-  if (params->cArgs != member->param_count) return DISP_E_BADPARAMCOUNT;
+  if (params->cArgs != member->description.params.size()) return DISP_E_BADPARAMCOUNT;
   if (params->cArgs != 0 && params->rgvarg == nullptr) return E_INVALIDARG;
   if (result != nullptr) VariantInit(result);
 

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "component/page_interface.h"
+#include "platform/com/typeinfo.h"
 
 namespace vz {
 
@@ -22,14 +23,10 @@ struct PageInvocation {
 };
 
 struct PageMember {
-  com::DISPID dispid;
-  const char16_t* name;
-  // The form the member is published in: DISPATCH_PROPERTYPUTREF,
-  // DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT or DISPATCH_METHOD.
-  com::WORD kind;
-  com::UINT param_count;
-  // Parameter names; a property's single parameter is unnamed.
-  const char16_t* param_names[2];
+  // Identifier, name, kind (INVOKE_PROPERTYPUTREF, INVOKE_PROPERTYGET,
+  // INVOKE_PROPERTYPUT or INVOKE_FUNC), result and parameters, as the type
+  // library describes them. A property's single parameter is unnamed.
+  com::MemberDescription description;
   // Converts the arguments, calls the member through the interface and
   // stores its result.
   com::HRESULT (*call)(_Page& page, PageInvocation& call);
@@ -37,6 +34,9 @@ struct PageMember {
 
 // The five members, in the order of the interface.
 std::span<const PageMember> PageMembers();
+
+// The interface as its type library describes it, read from the table.
+const com::InterfaceDescription& PageInterfaceDescription();
 
 // IDispatch::GetIDsOfNames over the table: names[0] is a member, the rest its
 // parameters; case-insensitive. DISP_E_UNKNOWNNAME (and DISPID_UNKNOWN in the

@@ -122,15 +122,93 @@ TEST_F(PageDispatchTest, ParameterNamesAndUnknownNames) {
 TEST_F(PageDispatchTest, TableListsTheFiveMembersInInterfaceOrder) {
   auto members = PageMembers();
   ASSERT_EQ(members.size(), 5u);
-  EXPECT_EQ(TextView(members[0].name), u"Connection");
-  EXPECT_EQ(members[0].kind, DISPATCH_PROPERTYPUTREF);
-  EXPECT_EQ(TextView(members[1].name), u"Errors");
-  EXPECT_EQ(members[1].kind, DISPATCH_PROPERTYGET);
-  EXPECT_EQ(TextView(members[2].name), u"TempletRoot");
-  EXPECT_EQ(members[2].kind, DISPATCH_PROPERTYPUT);
-  EXPECT_EQ(TextView(members[3].name), u"CreateAspCode");
-  EXPECT_EQ(TextView(members[4].name), u"CreateExecuteCode");
-  EXPECT_EQ(members[4].kind, DISPATCH_METHOD);
+  struct Expected {
+    const char16_t* name;
+    INVOKEKIND kind;
+    size_t params;
+    VARTYPE result;
+  } expected[] = {
+      {u"Connection", INVOKE_PROPERTYPUTREF, 1, VT_VOID},
+      {u"Errors", INVOKE_PROPERTYGET, 0, VT_BSTR},
+      {u"TempletRoot", INVOKE_PROPERTYPUT, 1, VT_VOID},
+      {u"CreateAspCode", INVOKE_FUNC, 2, VT_BSTR},
+      {u"CreateExecuteCode", INVOKE_FUNC, 2, VT_BSTR},
+  };
+  for (size_t i = 0; i < 5; ++i) {
+    const MemberDescription& m = members[i].description;
+    EXPECT_EQ(TextView(m.name), expected[i].name);
+    EXPECT_EQ(m.kind, expected[i].kind);
+    EXPECT_EQ(m.params.size(), expected[i].params);
+    EXPECT_EQ(m.result, expected[i].result);
+  }
+  EXPECT_EQ(members[0].description.params[0].name, nullptr);
+  EXPECT_EQ(members[2].description.params[0].type, VT_BSTR | VT_BYREF);
+  EXPECT_EQ(TextView(members[4].description.params[1].name), u"PageID");
+}
+
+TEST_F(PageDispatchTest, TypeInformationDescribesTheInterface) {
+  UINT count = 0;
+  ASSERT_EQ(page_->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  ITypeInfo* info = nullptr;
+  EXPECT_EQ(page_->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
+  ASSERT_EQ(page_->GetTypeInfo(0, 0, &info), S_OK);
+
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(attr->guid == IID__Page);
+  EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+  EXPECT_EQ(attr->cFuncs, 5);
+  EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE |
+                                  TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
+  EXPECT_EQ(attr->wMajorVerNum, 9);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  info->ReleaseTypeAttr(attr);
+
+  FUNCDESC* func = nullptr;
+  ASSERT_EQ(info->GetFuncDesc(3, &func), S_OK);
+  EXPECT_EQ(func->memid, 0x60030006);
+  EXPECT_EQ(func->invkind, INVOKE_FUNC);
+  EXPECT_EQ(func->cParams, 2);
+  EXPECT_EQ(func->lprgelemdescParam[1].tdesc.vt, VT_BSTR);
+  EXPECT_EQ(func->elemdescFunc.tdesc.vt, VT_BSTR);
+  info->ReleaseFuncDesc(func);
+  ASSERT_EQ(info->GetFuncDesc(0, &func), S_OK);
+  EXPECT_EQ(func->invkind, INVOKE_PROPERTYPUTREF);
+  EXPECT_EQ(func->lprgelemdescParam[0].paramdesc.wParamFlags, PARAMFLAG_FIN | PARAMFLAG_FOUT);
+  info->ReleaseFuncDesc(func);
+  EXPECT_EQ(info->GetFuncDesc(5, &func), TYPE_E_ELEMENTNOTFOUND);
+
+  BSTR names[4] = {};
+  UINT got = 0;
+  ASSERT_EQ(info->GetNames(0x60030007, names, 4, &got), S_OK);
+  ASSERT_EQ(got, 3u);
+  EXPECT_EQ(BstrView(names[0]), u"CreateExecuteCode");
+  EXPECT_EQ(BstrView(names[1]), u"TempletSetID");
+  EXPECT_EQ(BstrView(names[2]), u"PageID");
+  for (UINT i = 0; i < got; ++i) SysFreeString(names[i]);
+  ASSERT_EQ(info->GetNames(kDispIdTempletRoot, names, 4, &got), S_OK);
+  EXPECT_EQ(got, 1u) << "a property's parameter is unnamed";
+  SysFreeString(names[0]);
+
+  BSTR name = nullptr;
+  ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(BstrView(name), u"_Page");
+  SysFreeString(name);
+
+  // Invoking through the type information reaches the same members.
+  OLECHAR* member[] = {const_cast<OLECHAR*>(u"templetroot")};
+  MEMBERID id = 0;
+  ASSERT_EQ(info->GetIDsOfNames(member, 1, &id), S_OK);
+  VARIANT value = TextArg(u"root");
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{&value, &put, 1, 1};
+  EXPECT_EQ(info->Invoke(static_cast<_Page*>(page_), id, DISPATCH_PROPERTYPUT, &params, nullptr,
+                         nullptr, nullptr),
+            S_OK);
+  VariantClear(&value);
+  EXPECT_EQ(PageTestPeer::TempletRoot(*page_), u"root\\");
+  EXPECT_EQ(info->Release(), 0u);
 }
 
 TEST_F(PageDispatchTest, ErrorsIsReadAsAPropertyOrAMethod) {
