@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -290,13 +291,30 @@ TEST_F(TextFileTest, OpenFailures) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.htm"));
 }
 
+// Root reads every file, so as root the open runs in a child process that
+// has given up root for the "nobody" user.
 TEST_F(TextFileTest, NoPermission) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads every file; ErrnoMapping covers EACCES";
   WriteBytes(dir_ / "secret.htm", "x");
-  chmod((dir_ / "secret.htm").c_str(), 0);
-  ErrorState error = FailureOf([&] { ReadWhole(Windows(dir_ / "secret.htm")); });
-  EXPECT_EQ(error.number, 70);
-  EXPECT_EQ(error.description, u"Permission denied");
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((dir_ / "secret.htm").c_str(), 0), 0);
+  auto attempt = [&] { return FailureOf([&] { ReadWhole(Windows(dir_ / "secret.htm")); }); };
+  if (geteuid() != 0) {
+    ErrorState error = attempt();
+    EXPECT_EQ(error.number, 70);
+    EXPECT_EQ(error.description, u"Permission denied");
+    return;
+  }
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    ErrorState error = attempt();
+    _exit(error.number == 70 && error.description == u"Permission denied" ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: could not drop root; 2: wrong failure";
 }
 
 TEST(RaiseFileError, ErrnoMapping) {
