@@ -6,6 +6,7 @@
 
 #include "platform/ado/errors.h"
 #include "platform/ado/live_count.h"
+#include "platform/ado/odbc_provider.h"
 #include "platform/ado/sqlite_provider.h"
 #include "platform/failure.h"
 
@@ -104,6 +105,11 @@ com::Ref<DatabaseConnection> OpenConnection(const Text& connection_string) {
     const Text* source = Find(*attributes, u"data source");
     if (source == nullptr || source->empty()) RaiseAdo(kBadArguments);
     return OpenSqlite(*source);
+  }
+  if (provider == nullptr &&
+      (Find(*attributes, u"driver") != nullptr || Find(*attributes, u"dsn") != nullptr ||
+       Find(*attributes, u"filedsn") != nullptr)) {
+    return OpenOdbc(connection_string);
   }
   RaiseAdo(kProviderNotFound);
 }

@@ -6,13 +6,17 @@
 // Connection strings:
 //   "/path/to/file.db"                         SQLite, read-only
 //   "Provider=SQLite;Data Source=/path/x.db"   the same, spelled out
+//   "Driver={PostgreSQL Unicode};Server=..."    ODBC: any string with a Driver,
+//                                               DSN or FileDSN key and no
+//                                               Provider, passed on unchanged
 // Keys are case-insensitive; a value may be wrapped in braces or quotes when
 // it holds a ';'. A string that names an unknown provider fails with 3706, one
 // without a data source with 3001; a database that cannot be opened fails
 // with -2147467259 and the database's message.
 //
-// Databases are opened read-only: a statement that would write fails in the
-// database and changes nothing.
+// SQLite databases are opened read-only: a statement that would write fails
+// in the database and changes nothing. ODBC connections ask the driver for
+// read-only access; drivers may ignore that request.
 
 #ifndef VAVIZAR_PLATFORM_ADO_OPEN_H_
 #define VAVIZAR_PLATFORM_ADO_OPEN_H_
