@@ -26,7 +26,10 @@
 namespace vz {
 namespace {
 
+using vz::testing::Entries;
 using vz::testing::FailureOf;
+using vz::testing::Names;
+using vz::testing::References;
 using vz::testing::RunSql;
 using vz::testing::TempDir;
 using vz::testing::WriteBytes;
@@ -53,33 +56,6 @@ const char kSiteSql[] =
     "insert into web_tag values('all2', 'n', null, null, null, null);\n";
 
 const char16_t kNoTempletEntry[] = u"[Vantrel_ZozEza] 模板不存在。";
-
-// The log's entries without their date-time texts.
-std::vector<Text> Entries(const Text& log) {
-  std::vector<Text> entries;
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find(u"\r\n", at);
-    if (end == Text::npos) break;
-    Text line = log.substr(at, end - at);
-    size_t dash = line.find(u" - [");
-    entries.push_back(dash == Text::npos ? line : line.substr(dash + 3));
-    at = end + 2;
-  }
-  return entries;
-}
-
-std::vector<Text> Names(const ado::RowTable& tags) {
-  std::vector<Text> names;
-  for (int32_t row = 0; row < tags.rows; ++row) names.push_back(ado::CellText(tags.At(0, row)));
-  return names;
-}
-
-template <typename T>
-com::ULONG References(T* object) {
-  object->AddRef();
-  return object->Release();
-}
 
 // Output of a shell command, without the last line end; fails the test when
 // the command fails.

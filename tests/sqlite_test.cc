@@ -14,6 +14,7 @@ namespace vz::ado {
 namespace {
 
 using vz::testing::FailureOf;
+using vz::testing::References;
 using vz::testing::RunSql;
 using vz::testing::TempDir;
 
@@ -22,13 +23,6 @@ constexpr char16_t kConnectionClosedText[] =
     u"this context.";
 constexpr char16_t kItemNotFoundText[] =
     u"Item cannot be found in the collection corresponding to the requested name or ordinal.";
-
-// References held on `object` besides the caller's own.
-template <typename T>
-com::ULONG References(T* object) {
-  object->AddRef();
-  return object->Release();
-}
 
 class SqliteProvider : public ::testing::Test {
  protected:

@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "platform/ado/connection.h"
 #include "platform/failure.h"
 #include "platform/text.h"
 
@@ -78,6 +80,44 @@ ErrorState FailureOf(Fn&& fn) {
     return CurrentError();
   }
   return {};
+}
+
+// The entries of an error log without their date-time texts: "[53] File not
+// found", "[Vantrel_ZozEza] 模板不存在。". Every entry must have a date before
+// " - [" and end in CR LF.
+inline std::vector<Text> Entries(const Text& log) {
+  std::vector<Text> entries;
+  size_t at = 0;
+  while (at < log.size()) {
+    size_t end = log.find(u"\r\n", at);
+    if (end == Text::npos) {
+      ADD_FAILURE() << "log does not end in CR LF: " << ToUtf8(log);
+      break;
+    }
+    Text line = log.substr(at, end - at);
+    size_t dash = line.find(u" - [");
+    if (dash == Text::npos || dash == 0) {
+      ADD_FAILURE() << "entry without date: " << ToUtf8(line);
+    } else {
+      entries.push_back(line.substr(dash + 3));
+    }
+    at = end + 2;
+  }
+  return entries;
+}
+
+// References held on a counted object besides the caller's own.
+template <typename T>
+unsigned References(T* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+// The tag names (column 0) of a tag table, in row order.
+inline std::vector<Text> Names(const ado::RowTable& tags) {
+  std::vector<Text> names;
+  for (int32_t row = 0; row < tags.rows; ++row) names.push_back(ado::CellText(tags.At(0, row)));
+  return names;
 }
 
 }  // namespace vz::testing

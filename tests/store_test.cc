@@ -20,44 +20,16 @@
 namespace vz {
 namespace {
 
+using vz::testing::Entries;
 using vz::testing::FailureOf;
+using vz::testing::Names;
 using vz::testing::OpenDescriptors;
+using vz::testing::References;
 using vz::testing::RunSql;
 using vz::testing::TempDir;
 using vz::testing::WriteBytes;
 
 constexpr char16_t kNoTempletEntry[] = u"[Vantrel_ZozEza] 模板不存在。";
-
-// The entries of a log without their date-time texts: "[53] File not found",
-// "[Vantrel_ZozEza] 模板不存在。". Every entry must be " - [" after the date
-// and end in CR LF.
-std::vector<Text> Entries(const Text& log) {
-  std::vector<Text> entries;
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find(u"\r\n", at);
-    if (end == Text::npos) {
-      ADD_FAILURE() << "log does not end in CR LF: " << ToUtf8(log);
-      break;
-    }
-    Text line = log.substr(at, end - at);
-    size_t dash = line.find(u" - [");
-    if (dash == Text::npos || dash == 0) {
-      ADD_FAILURE() << "entry without date: " << ToUtf8(line);
-    } else {
-      entries.push_back(line.substr(dash + 3));
-    }
-    at = end + 2;
-  }
-  return entries;
-}
-
-// References held on `object` besides the caller's own.
-template <typename T>
-com::ULONG References(T* object) {
-  object->AddRef();
-  return object->Release();
-}
 
 // A connection that passes every call to a real one and records what the
 // queries do: the statements run, and per record set the calls made.
@@ -218,13 +190,6 @@ class StoreTest : public ::testing::Test {
   }
 
   static Text Windows(const std::string& posix) { return Replace(FromUtf8(posix), u"/", u"\\"); }
-
-  // The tag names (column 0) of a tag table, in row order.
-  static std::vector<Text> Names(const ado::RowTable& tags) {
-    std::vector<Text> names;
-    for (int32_t row = 0; row < tags.rows; ++row) names.push_back(ado::CellText(tags.At(0, row)));
-    return names;
-  }
 
   Text Load(const Text& set, const Text& page) {
     return LoadTemplet(conn_.get(), root_, log_, set, page);
