@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -25,8 +26,9 @@ constexpr int32_t kNoCommandText = -2147217908;  // 0x80040E0C
 // database refuses (syntax, unknown table or column, a write on this
 // read-only connection, a constraint) is 0x80040E14; memory exhaustion is the
 // run-time's 7; everything else (I/O, a corrupt or locked file, a file that is
-// no database) is 0x80004005. The description is SQLite's message.
-[[noreturn]] void RaiseSqlite(sqlite3* db, int rc) {
+// no database, a file that cannot be opened) is 0x80004005. The description
+// is SQLite's message, followed by ": " and `path` when one is given.
+[[noreturn]] void RaiseSqlite(sqlite3* db, int rc, const Text& path = Text()) {
   if (rc == SQLITE_NOMEM) Raise(kOutOfMemory);
   Text message;
   if (db != nullptr && sqlite3_errcode(db) == rc) {
@@ -34,6 +36,7 @@ constexpr int32_t kNoCommandText = -2147217908;  // 0x80040E0C
   } else {
     message = FromUtf8(sqlite3_errstr(rc));
   }
+  if (!path.empty()) message = Concat({message, u": ", path});
   switch (rc & 0xff) {
     case SQLITE_ERROR:
     case SQLITE_READONLY:
@@ -283,11 +286,9 @@ com::Ref<DatabaseConnection> OpenSqlite(const Text& path) {
   int rc = InjectFault() ? SQLITE_CANTOPEN
                          : sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   if (rc != SQLITE_OK) {
-    Text message = db != nullptr ? static_cast<const char16_t*>(sqlite3_errmsg16(db))
-                                 : FromUtf8(sqlite3_errstr(rc));
-    sqlite3_close_v2(db);
-    if (rc == SQLITE_NOMEM) Raise(kOutOfMemory);
-    Raise(kProviderFailure, Concat({message, u": ", path}));
+    // The handle is freed whatever happens; the message is taken first.
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(db, sqlite3_close_v2);
+    RaiseSqlite(db, rc, path);
   }
   return com::Ref<DatabaseConnection>(new SqliteConnection(db));
 }

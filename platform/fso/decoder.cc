@@ -26,6 +26,7 @@ void AppendUnits(Text& out, const char16_t* units, size_t count) {
 TextDecoder::TextDecoder(const std::string& iconv_name) {
   iconv_t cd = iconv_open(kUtf16, iconv_name.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (errno == ENOMEM) Raise(kOutOfMemory);
     Raise(kInvalidArgument, Concat({u"Unknown code page '", FromUtf8(iconv_name), u"'"}));
   }
   cd_ = cd;
