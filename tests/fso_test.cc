@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "platform/failure.h"
@@ -86,6 +88,34 @@ TEST(Decode, EveryCutGivesTheSameText) {
         decoder.Finish(out);
         ASSERT_EQ(Dump(out), Dump(c.expected)) << "cuts at " << i << " and " << j;
       }
+    }
+  }
+}
+
+// Random inputs made mostly of lead and trail bytes, cut at random places:
+// the pieces decode to the same text as the whole input.
+TEST(Decode, RandomInputsInRandomPieces) {
+  std::mt19937 random(20261208);
+  const char alphabet[] = "a\r\n\x80\x81\xA3\xB0\xC4\xE5\xE6\xA8\xF0\x9F\xFF\x40\x7F";
+  for (const char* code_page : {"GBK", "UTF-8", "CP950", "CP1252"}) {
+    for (int round = 0; round < 300; ++round) {
+      std::string bytes;
+      size_t length = random() % 40;
+      for (size_t k = 0; k < length; ++k) bytes += alphabet[random() % (sizeof alphabet - 1)];
+      Text whole = Decode(code_page, bytes);
+      TextDecoder decoder(code_page);
+      Text pieces;
+      size_t at = 0;
+      while (at < bytes.size()) {
+        size_t n = std::min<size_t>(random() % 4, bytes.size() - at);
+        decoder.Feed(std::string_view(bytes).substr(at, n), pieces);
+        at += n;
+      }
+      decoder.Finish(pieces);
+      ASSERT_EQ(Dump(pieces), Dump(whole)) << code_page << " round " << round;
+      // Never more characters than bytes: each byte yields at most one unit
+      // pair or one replacement.
+      EXPECT_LE(whole.size(), bytes.size() * 2);
     }
   }
 }

@@ -298,19 +298,6 @@ TEST_F(OdbcPostgres, FaultSweepOverLoadTemplet) {
   EXPECT_EQ(n, 4);  // run, fetch, close
 }
 
-TEST_F(OdbcPostgres, UnreachableServerAndUnknownDriver) {
-  int port = FreePort();
-  ErrorState error = FailureOf([&] {
-    ado::OpenConnection(FromUtf8("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
-                                 std::to_string(port) + ";Database=postgres;Uid=postgres;"));
-  });
-  EXPECT_EQ(error.number, -2147467259);
-  EXPECT_TRUE(error.description.starts_with(u"[08001]")) << ToUtf8(error.description);
-  error = FailureOf([&] { ado::OpenConnection(u"Driver={No Such Driver};Database=x"); });
-  EXPECT_EQ(error.number, -2147467259);
-  EXPECT_NE(error.description.find(u"No Such Driver"), Text::npos) << ToUtf8(error.description);
-}
-
 // A server of this test's own goes away between two page generations: the
 // template query logs the failure, the tag query raises it, nothing crashes
 // and everything is released.
@@ -334,6 +321,33 @@ TEST_F(OdbcPostgres, ServerStoppedMidSession) {
   EXPECT_EQ(ado::LiveRecordsets(), recordsets_);
   db->Close();
   EXPECT_EQ(References(db.get()), 1u);
+}
+
+// Opening without a server.
+using OdbcOpen = OdbcTest;
+
+TEST_F(OdbcOpen, UnreachableServerUnknownDriverAndDsn) {
+  int port = FreePort();
+  ErrorState error = FailureOf([&] {
+    ado::OpenConnection(FromUtf8("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
+                                 std::to_string(port) + ";Database=postgres;Uid=postgres;"));
+  });
+  EXPECT_EQ(error.number, -2147467259);
+  EXPECT_TRUE(error.description.starts_with(u"[08001]")) << ToUtf8(error.description);
+  error = FailureOf([&] { ado::OpenConnection(u"Driver={No Such Driver};Database=x"); });
+  EXPECT_EQ(error.number, -2147467259);
+  EXPECT_NE(error.description.find(u"No Such Driver"), Text::npos) << ToUtf8(error.description);
+  error = FailureOf([&] { ado::OpenConnection(u"DSN=no_such_source"); });
+  EXPECT_EQ(error.number, -2147467259);
+  EXPECT_TRUE(error.description.starts_with(u"[IM002]")) << ToUtf8(error.description);
+}
+
+TEST_F(OdbcOpen, InjectedConnectFailure) {
+  ado::FailNthCall(1);
+  ErrorState error = FailureOf([&] { ado::OpenConnection(u"Driver={SQLite3};Database=x.db"); });
+  EXPECT_TRUE(ado::FaultFired());
+  EXPECT_EQ(error.number, -2147467259);
+  EXPECT_EQ(error.description, u"[08001] Unable to connect to the data source");
 }
 
 class OdbcSqlite : public OdbcTest {
