@@ -1,0 +1,296 @@
+// SQLite through its C API, UTF-16 on both sides: statements go in with
+// sqlite3_prepare16_v2, texts come out with sqlite3_column_text16.
+
+#include "platform/ado/sqlite_provider.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/ado/errors.h"
+#include "platform/ado/fault.h"
+#include "platform/ado/live_count.h"
+#include "platform/failure.h"
+
+namespace vz::ado {
+namespace {
+
+// Command text that holds no statement at all.
+constexpr int32_t kNoCommandText = -2147217908;  // 0x80040E0C
+
+// The one place where SQLite's result codes become failures. A statement the
+// database refuses (syntax, unknown table or column, a write on this
+// read-only connection, a constraint) is 0x80040E14; memory exhaustion is the
+// run-time's 7; everything else (I/O, a corrupt or locked file, a file that is
+// no database, a file that cannot be opened) is 0x80004005. The description
+// is SQLite's message, followed by ": " and `path` when one is given.
+[[noreturn]] void RaiseSqlite(sqlite3* db, int rc, const Text& path = Text()) {
+  if (rc == SQLITE_NOMEM) Raise(kOutOfMemory);
+  Text message;
+  if (db != nullptr && sqlite3_errcode(db) == rc) {
+    message = static_cast<const char16_t*>(sqlite3_errmsg16(db));
+  } else {
+    message = FromUtf8(sqlite3_errstr(rc));
+  }
+  if (!path.empty()) message = Concat({message, u": ", path});
+  switch (rc & 0xff) {
+    case SQLITE_ERROR:
+    case SQLITE_READONLY:
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_RANGE:
+    case SQLITE_TOOBIG:
+    case SQLITE_AUTH:
+      Raise(kErrorsInCommand, std::move(message));
+    default:
+      Raise(kProviderFailure, std::move(message));
+  }
+}
+
+char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+bool SameName(TextView a, const char16_t* b) {
+  size_t i = 0;
+  for (; i < a.size(); ++i) {
+    if (b[i] == 0 || Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return b[i] == 0;
+}
+
+class SqliteConnection;
+
+class SqliteRecordset final : public Recordset {
+ public:
+  SqliteRecordset(SqliteConnection* connection, sqlite3* db, sqlite3_stmt* stmt);
+
+  // Moves to the first row. Raises the database's failure.
+  void Start() { Step(); }
+
+  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
+    if (object == nullptr) return com::E_POINTER;
+    if (riid == com::IID_IUnknown || riid == IID_Recordset) {
+      AddRef();
+      *object = static_cast<Recordset*>(this);
+      return com::S_OK;
+    }
+    *object = nullptr;
+    return com::E_NOINTERFACE;
+  }
+  com::ULONG AddRef() override { return ++references_; }
+  com::ULONG Release() override {
+    com::ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  bool Eof() override {
+    CheckOpen();
+    return !on_row_;
+  }
+
+  Cell FieldValue(const Text& name) override {
+    CheckOpen();
+    int count = sqlite3_column_count(stmt_);
+    for (int i = 0; i < count; ++i) {
+      const void* column = sqlite3_column_name16(stmt_, i);
+      if (column == nullptr) Raise(kOutOfMemory);
+      if (SameName(name, static_cast<const char16_t*>(column))) {
+        if (!on_row_) RaiseAdo(kNoCurrentRow);
+        return Value(i);
+      }
+    }
+    RaiseAdo(kItemNotFound);
+  }
+
+  RowTable GetRows(int32_t rows) override {
+    CheckOpen();
+    if (rows == 0 || rows < adGetRowsRest) RaiseAdo(kBadArguments);
+    if (!on_row_) RaiseAdo(kNoCurrentRow);
+    int columns = sqlite3_column_count(stmt_);
+    std::vector<std::vector<Cell>> by_column(static_cast<size_t>(columns));
+    int32_t fetched = 0;
+    while (on_row_ && (rows == adGetRowsRest || fetched < rows)) {
+      if (fetched == INT32_MAX) Raise(kOverflow);
+      for (int i = 0; i < columns; ++i) by_column[static_cast<size_t>(i)].push_back(Value(i));
+      ++fetched;
+      Step();
+    }
+    RowTable table;
+    table.columns = columns;
+    table.rows = fetched;
+    table.cells.reserve(static_cast<size_t>(columns) * static_cast<size_t>(fetched));
+    for (auto& column : by_column) {
+      for (Cell& cell : column) table.cells.push_back(std::move(cell));
+    }
+    return table;
+  }
+
+  void Close() override {
+    CheckOpen();
+    Finish();
+    // The statement is gone whatever happens; a failure is still reported.
+    if (InjectFault()) RaiseSqlite(nullptr, SQLITE_IOERR);
+  }
+
+ private:
+  ~SqliteRecordset();
+
+  void CheckOpen() {
+    if (stmt_ == nullptr) RaiseAdo(kObjectClosed);
+  }
+
+  void Finish() {
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    on_row_ = false;
+  }
+
+  void Step() {
+    int rc = InjectFault() ? SQLITE_IOERR : sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) {
+      on_row_ = true;
+      return;
+    }
+    on_row_ = false;
+    if (rc != SQLITE_DONE) {
+      // Fetch the message before anything else touches the handle.
+      RaiseSqlite(db_, rc);
+    }
+  }
+
+  Cell Value(int column) {
+    switch (sqlite3_column_type(stmt_, column)) {
+      case SQLITE_NULL:
+        return Cell{};
+      case SQLITE_INTEGER:
+        return Cell{static_cast<int64_t>(sqlite3_column_int64(stmt_, column))};
+      case SQLITE_FLOAT:
+        return Cell{sqlite3_column_double(stmt_, column)};
+      default: {
+        // Text, and a blob read as text in the database's encoding.
+        const void* text = sqlite3_column_text16(stmt_, column);
+        if (text == nullptr) Raise(kOutOfMemory);
+        int bytes = sqlite3_column_bytes16(stmt_, column);
+        const auto* units = static_cast<const char16_t*>(text);
+        return Cell{Text(units, units + bytes / 2)};
+      }
+    }
+  }
+
+  std::atomic<com::ULONG> references_{0};
+  com::Ref<SqliteConnection> connection_;
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+  bool on_row_ = false;
+};
+
+class SqliteConnection final : public DatabaseConnection {
+ public:
+  explicit SqliteConnection(sqlite3* db) : db_(db) {}
+
+  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
+    if (object == nullptr) return com::E_POINTER;
+    if (riid == com::IID_IUnknown || riid == IID_Connection) {
+      AddRef();
+      *object = static_cast<Connection*>(this);
+      return com::S_OK;
+    }
+    *object = nullptr;
+    return com::E_NOINTERFACE;
+  }
+  com::ULONG AddRef() override { return ++references_; }
+  com::ULONG Release() override {
+    com::ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  com::Ref<Recordset> Execute(const Text& command_text, int32_t options) override {
+    if (db_ == nullptr) RaiseAdo(kConnectionClosed);
+    if (command_text.find(u'\0') != Text::npos) {
+      Raise(kErrorsInCommand, u"the command text holds a NUL character");
+    }
+    int bytes = CommandBytes(command_text);
+    sqlite3_stmt* stmt = nullptr;
+    const void* tail = nullptr;
+    int rc = InjectFault() ? SQLITE_IOERR
+                           : sqlite3_prepare16_v2(db_, command_text.data(), bytes, &stmt, &tail);
+    if (rc != SQLITE_OK) RaiseSqlite(db_, rc);
+    if (stmt == nullptr) Raise(kNoCommandText, u"Command text was not set for the command object.");
+    RefuseSecondStatement(stmt, command_text, tail);
+    com::Ref<SqliteRecordset> recordset(new SqliteRecordset(this, db_, stmt));
+    recordset->Start();
+    return com::Ref<Recordset>(recordset.get());
+  }
+
+  void Close() override {
+    if (db_ == nullptr) RaiseAdo(kConnectionClosed);
+    CloseDatabase();
+  }
+
+  bool IsOpen() override { return db_ != nullptr; }
+
+ private:
+  ~SqliteConnection() { CloseDatabase(); }
+
+  static int CommandBytes(const Text& command_text) {
+    if (command_text.size() > static_cast<size_t>(INT32_MAX / 2)) {
+      Raise(kErrorsInCommand, u"the command text is too long");
+    }
+    return static_cast<int>(command_text.size() * 2);
+  }
+
+  // One call runs one statement: text after the first statement that is more
+  // than blanks and comments is refused before anything runs.
+  void RefuseSecondStatement(sqlite3_stmt* first, const Text& command_text, const void* tail) {
+    const auto* rest = static_cast<const char16_t*>(tail);
+    const char16_t* end = command_text.data() + command_text.size();
+    if (rest == nullptr || rest >= end) return;
+    sqlite3_stmt* second = nullptr;
+    int rc = sqlite3_prepare16_v2(db_, rest, static_cast<int>((end - rest) * 2), &second, nullptr);
+    sqlite3_finalize(second);
+    if (rc == SQLITE_OK && second == nullptr) return;
+    sqlite3_finalize(first);
+    Raise(kErrorsInCommand, u"only one statement can be run at a time");
+  }
+
+  void CloseDatabase() {
+    // Statements still open keep the database alive until they are finalized.
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+
+  std::atomic<com::ULONG> references_{0};
+  sqlite3* db_;
+};
+
+SqliteRecordset::SqliteRecordset(SqliteConnection* connection, sqlite3* db, sqlite3_stmt* stmt)
+    : connection_(connection), db_(db), stmt_(stmt) {
+  ++live_recordsets;
+}
+
+SqliteRecordset::~SqliteRecordset() {
+  if (stmt_ != nullptr) Finish();
+  --live_recordsets;
+}
+
+}  // namespace
+
+com::Ref<DatabaseConnection> OpenSqlite(const Text& path) {
+  sqlite3* db = nullptr;
+  std::string file = ToUtf8(path);
+  int rc = InjectFault() ? SQLITE_CANTOPEN
+                         : sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  if (rc != SQLITE_OK) {
+    // The handle is freed whatever happens; the message is taken first.
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(db, sqlite3_close_v2);
+    RaiseSqlite(db, rc, path);
+  }
+  return com::Ref<DatabaseConnection>(new SqliteConnection(db));
+}
+
+}  // namespace vz::ado

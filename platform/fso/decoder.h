@@ -1,0 +1,43 @@
+// Decoding bytes in a code page into UTF-16 text, fed piece by piece.
+//
+// Pieces may end anywhere, inside a multi-byte character too: the bytes of an
+// unfinished character wait for the next piece. A byte sequence that is not
+// valid in the code page becomes one U+FFFD for each byte that cannot start a
+// character; an unfinished character at the very end becomes one U+FFFD.
+// Decoding never fails because of the content.
+
+#ifndef VAVIZAR_PLATFORM_FSO_DECODER_H_
+#define VAVIZAR_PLATFORM_FSO_DECODER_H_
+
+#include <string>
+#include <string_view>
+
+#include "platform/text.h"
+
+namespace vz::fso {
+
+class TextDecoder {
+ public:
+  // Decodes from `iconv_name`. Raises 5 when iconv does not know it.
+  explicit TextDecoder(const std::string& iconv_name);
+  ~TextDecoder();
+  TextDecoder(const TextDecoder&) = delete;
+  TextDecoder& operator=(const TextDecoder&) = delete;
+
+  // Decodes `bytes` and appends the characters to `out`. Raises 14 when `out`
+  // would grow past the longest text.
+  void Feed(std::string_view bytes, Text& out);
+  // Ends the input: an unfinished character becomes U+FFFD.
+  void Finish(Text& out);
+
+ private:
+  void* cd_;             // iconv_t
+  std::string pending_;  // the start of a character cut at the end of a piece
+};
+
+// Decodes all of `bytes` at once.
+Text Decode(const std::string& iconv_name, std::string_view bytes);
+
+}  // namespace vz::fso
+
+#endif  // VAVIZAR_PLATFORM_FSO_DECODER_H_

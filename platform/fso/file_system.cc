@@ -1,0 +1,192 @@
+#include "platform/fso/file_system.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+
+#include "platform/failure.h"
+#include "platform/fso/code_page.h"
+#include "platform/fso/decoder.h"
+#include "platform/fso/fault.h"
+
+namespace vz::fso {
+namespace {
+
+constexpr int32_t kTooManyFiles = 67;
+constexpr size_t kReadSize = 64 * 1024;
+
+std::atomic<int64_t> live_streams{0};
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The folder part of a POSIX path: "." for a bare name, "/" for the root.
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+class FileTextStream final : public TextStream {
+ public:
+  FileTextStream(int fd, const std::string& code_page) : fd_(fd), code_page_(code_page) {
+    ++live_streams;
+  }
+
+  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
+    if (object == nullptr) return com::E_POINTER;
+    if (riid == com::IID_IUnknown || riid == IID_TextStream) {
+      AddRef();
+      *object = static_cast<TextStream*>(this);
+      return com::S_OK;
+    }
+    *object = nullptr;
+    return com::E_NOINTERFACE;
+  }
+  com::ULONG AddRef() override { return ++references_; }
+  com::ULONG Release() override {
+    com::ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  Text ReadAll() override {
+    if (fd_ < 0) Raise(kInvalidArgument);
+    TextDecoder decoder(code_page_);
+    auto buffer = std::make_unique<char[]>(kReadSize);
+    Text text;
+    for (;;) {
+      ssize_t n;
+      if (InjectFault()) {
+        n = -1;
+        errno = EIO;
+      } else {
+        n = read(fd_, buffer.get(), kReadSize);
+      }
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        RaiseFileError(errno, "");
+      }
+      if (n == 0) break;
+      decoder.Feed(std::string_view(buffer.get(), static_cast<size_t>(n)), text);
+    }
+    decoder.Finish(text);
+    return text;
+  }
+
+  void Close() override {
+    if (fd_ < 0) Raise(kInvalidArgument);
+    int rc = close(fd_);
+    int error = errno;
+    fd_ = -1;
+    if (InjectFault()) {
+      rc = -1;
+      error = EIO;
+    }
+    // After EINTR the descriptor is gone on Linux; nothing is lost.
+    if (rc < 0 && error != EINTR) RaiseFileError(error, "");
+  }
+
+ private:
+  ~FileTextStream() {
+    if (fd_ >= 0) close(fd_);
+    --live_streams;
+  }
+
+  std::atomic<com::ULONG> references_{0};
+  int fd_;
+  std::string code_page_;
+};
+
+class PosixFileSystem final : public FileSystemObject {
+ public:
+  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
+    if (object == nullptr) return com::E_POINTER;
+    if (riid == com::IID_IUnknown || riid == IID_FileSystemObject) {
+      AddRef();
+      *object = static_cast<FileSystemObject*>(this);
+      return com::S_OK;
+    }
+    *object = nullptr;
+    return com::E_NOINTERFACE;
+  }
+  com::ULONG AddRef() override { return ++references_; }
+  com::ULONG Release() override {
+    com::ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  com::Ref<TextStream> OpenTextFile(const Text& path, int32_t io_mode, bool create,
+                                    int32_t format) override {
+    if (io_mode != ForReading || create || format != TristateFalse) Raise(kInvalidArgument);
+    if (path.empty()) Raise(kPathFileAccessError);
+    std::string posix = ToUtf8(Replace(path, u"\\", u"/"));
+    if (posix.find('\0') != std::string::npos) Raise(kPathFileAccessError);
+    std::string code_page = CodePage();
+    int fd;
+    if (InjectFault()) {
+      fd = -1;
+      errno = EIO;
+    } else {
+      // Non-blocking, so that a FIFO given as the file cannot hang the open.
+      fd = open(posix.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    }
+    if (fd < 0) RaiseFileError(errno, posix);
+    // From here the stream owns the descriptor and closes it on every path.
+    com::Ref<FileTextStream> stream(new FileTextStream(fd, code_page));
+    struct stat info;
+    if (fstat(fd, &info) != 0) RaiseFileError(errno, "");
+    if (!S_ISREG(info.st_mode)) Raise(kPathFileAccessError);
+    return com::Ref<TextStream>(stream.get());
+  }
+
+ private:
+  ~PosixFileSystem() = default;
+
+  std::atomic<com::ULONG> references_{0};
+};
+
+}  // namespace
+
+com::Ref<FileSystemObject> CreateFileSystemObject() {
+  return com::Ref<FileSystemObject>(new PosixFileSystem());
+}
+
+int64_t LiveTextStreams() { return live_streams.load(); }
+
+void RaiseFileError(int error, const std::string& posix_path) {
+  switch (error) {
+    case ENOENT:
+      if (!posix_path.empty() && !IsFolder(FolderOf(posix_path))) Raise(kPathNotFound);
+      Raise(kFileNotFound);
+    case ENOTDIR:
+      Raise(kPathNotFound);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      Raise(kPermissionDenied);
+    case EISDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case EINVAL:
+    case ENXIO:
+      Raise(kPathFileAccessError);
+    case EMFILE:
+    case ENFILE:
+      Raise(kTooManyFiles, u"Too many files");
+    case ENOMEM:
+      Raise(kOutOfMemory);
+    default:
+      Raise(kDeviceIoError, u"Device I/O error");
+  }
+}
+
+}  // namespace vz::fso

@@ -1,0 +1,53 @@
+#include "store/templet_store.h"
+
+#include "component/error_log.h"
+#include "platform/failure.h"
+#include "store/sql_value.h"
+#include "store/text_file.h"
+
+namespace vz {
+namespace {
+
+// Message logged when no template is registered for a pair.
+constexpr char16_t kNoTemplet[] = u"模板不存在。";
+
+ado::Connection& Use(ado::Connection* conn) {
+  if (conn == nullptr) Raise(kObjectVariableNotSet);
+  return *conn;
+}
+
+}  // namespace
+
+ado::RowTable GetPageTags(ado::Connection* conn, Text PageID) {
+  Text sql = Concat({u"select * from web_tag where FunID is null or FunID in ",
+                     u"(select FunID from web_page2func where page_id=", SqlValue(PageID), u")"});
+  com::Ref<ado::Recordset> rs = Use(conn).Execute(sql, ado::adOptionUnspecified);
+  ado::RowTable tags;
+  if (!rs->Eof()) tags = rs->GetRows(ado::adGetRowsRest);
+  rs->Close();
+  return tags;
+}
+
+Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
+                 Text PageID) {
+  Text result;
+  try {
+    Text sql = Concat({u"select tmpl_file from web_templet where page_id=", SqlValue(PageID),
+                       u" and tset_id=", SqlValue(TempletSetID)});
+    // Released on every way out; releasing an open result set closes it.
+    com::Ref<ado::Recordset> rs = Use(conn).Execute(sql, ado::adOptionUnspecified);
+    if (rs->Eof()) {
+      AppendError(log, kNoTemplet);
+      return Text();
+    }
+    ado::Cell file = rs->FieldValue(u"tmpl_file");
+    Text path = ado::IsNull(file) ? templet_root : Concat({templet_root, ado::CellText(file)});
+    result = ReadTextFile(path, log);
+    rs->Close();
+  } catch (...) {
+    AppendError(log, Text());
+  }
+  return result;
+}
+
+}  // namespace vz

@@ -1,0 +1,38 @@
+// The two queries of page generation: the template of a page and the tags
+// that apply to it.
+//
+// Both run one statement on the connection the host lent to the Page and
+// release their result set before they return. The tables are only read:
+//   web_templet(page_id, tset_id, tmpl_file)   the template file of a page
+//   web_page2func(page_id, FunID)              functions attached to a page
+//   web_tag(name, ?, ?, code, ..., FunID, ...) tags; FunID NULL = every page
+
+#ifndef VAVIZAR_STORE_TEMPLET_STORE_H_
+#define VAVIZAR_STORE_TEMPLET_STORE_H_
+
+#include "platform/ado/connection.h"
+#include "platform/text.h"
+
+namespace vz {
+
+// The tag rows that apply to page `PageID`, all columns of web_tag, indexed
+// [column][row] in delivery order: the tags without a function and those of
+// the functions attached to the page, each once. An empty table when none
+// applies. Catches nothing: a null `conn` fails with 91, an identifier that
+// is not a number with 13, the database's failures as the database gives them.
+ado::RowTable GetPageTags(ado::Connection* conn, Text PageID);
+
+// The text of the template file registered for the pair (`TempletSetID`,
+// `PageID`): `templet_root` followed by the first tmpl_file value delivered,
+// read by ReadTextFile. Never raises a failure of its own: when no row
+// matches it logs the message "模板不存在。" and returns ""; any failure
+// (no connection, a refused identifier or statement, a missing column) is
+// logged with its number and description and the result is "" (or the file's
+// text when only closing the result set failed). File failures are logged by
+// ReadTextFile.
+Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
+                 Text PageID);
+
+}  // namespace vz
+
+#endif  // VAVIZAR_STORE_TEMPLET_STORE_H_

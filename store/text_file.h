@@ -1,0 +1,19 @@
+// Reading a template file whole.
+
+#ifndef VAVIZAR_STORE_TEXT_FILE_H_
+#define VAVIZAR_STORE_TEXT_FILE_H_
+
+#include "platform/text.h"
+
+namespace vz {
+
+// The whole text of the file at `path` ("/" and "\" both separate folders),
+// read as ANSI text in the platform's code page. Never raises a failure of its
+// own: when the file cannot be opened or read, the failure is appended to
+// `log` and the result is ""; when only closing fails, it is logged and the
+// text read is returned. Nothing is logged on success.
+Text ReadTextFile(Text path, Text& log);
+
+}  // namespace vz
+
+#endif  // VAVIZAR_STORE_TEXT_FILE_H_

@@ -1,0 +1,403 @@
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "platform/failure.h"
+#include "platform/fso/code_page.h"
+#include "platform/fso/decoder.h"
+#include "platform/fso/fault.h"
+#include "platform/fso/file_system.h"
+#include "tests/store_fixture.h"
+
+namespace vz::fso {
+namespace {
+
+using vz::testing::FailureOf;
+using vz::testing::OpenDescriptors;
+using vz::testing::TempDir;
+using vz::testing::WriteBytes;
+
+// Shows a text as code points, for failure messages.
+std::string Dump(const Text& text) {
+  std::string out;
+  char unit[8];
+  for (char16_t c : text) {
+    snprintf(unit, sizeof unit, c < 0x80 && c >= 0x20 ? "%c" : "<%04X>", static_cast<unsigned>(c));
+    out += unit;
+  }
+  return out;
+}
+
+struct DecodeCase {
+  const char* code_page;
+  std::string bytes;
+  Text expected;
+};
+
+const DecodeCase kDecodeCases[] = {
+    {"GBK", "\xC4\xA3\xB0\xE5", u"模板"},
+    {"GBK", "<p>\xC4\xA3\xB0\xE5</p>\r\n", u"<p>模板</p>\r\n"},
+    {"GBK", "\x80", u"€"},
+    {"GBK", "a\xC4", u"a\uFFFD"},          // cut inside a character
+    {"GBK", "\xC4\x20z", u"\uFFFD z"},     // a lead byte without its trail
+    {"GBK", "\xFF\xC4\xA3", u"\uFFFD模"},  // a byte that leads nothing
+    {"UTF-8", "\xE6\xA8\xA1\xE6\x9D\xBF", u"模板"},
+    {"UTF-8", "\xF0\x9F\x98\x80", u"\U0001F600"},
+    {"UTF-8", "\xEF\xBB\xBFx", u"\uFEFFx"},  // a byte-order mark is content
+    {"UTF-8",
+     "a\xFF"
+     "b",
+     u"a\uFFFDb"},
+    {"UTF-8", "a\xE6\xA8", u"a\uFFFD"},
+    {"UTF-8", "\xED\xA0\x80!", u"\uFFFD\uFFFD\uFFFD!"},  // an encoded surrogate
+    {"UTF-8", "\xC0\xAF", u"\uFFFD\uFFFD"},              // an overlong form
+    {"UTF-8", "x\ry\nz\r\n", u"x\ry\nz\r\n"},
+    {"UTF-8", std::string("a\0b", 3), Text(u"a\0b", 3)},
+    {"UTF-8", "", u""},
+    {"CP950", "\xBC\xD2\xAA\x4F", u"模板"},
+    {"CP1252", "caf\xE9 \x80 \x93q\x94", u"café € “q”"},
+};
+
+TEST(Decode, Table) {
+  for (const DecodeCase& c : kDecodeCases) {
+    SCOPED_TRACE(std::string(c.code_page) + " " + Dump(c.expected));
+    EXPECT_EQ(Dump(Decode(c.code_page, c.bytes)), Dump(c.expected));
+  }
+}
+
+// Pieces may end anywhere: every way of cutting the input into three pieces
+// decodes to the same text as the whole input.
+TEST(Decode, EveryCutGivesTheSameText) {
+  for (const DecodeCase& c : kDecodeCases) {
+    SCOPED_TRACE(std::string(c.code_page) + " " + Dump(c.expected));
+    const std::string& b = c.bytes;
+    for (size_t i = 0; i <= b.size(); ++i) {
+      for (size_t j = i; j <= b.size(); ++j) {
+        TextDecoder decoder(c.code_page);
+        Text out;
+        decoder.Feed(std::string_view(b).substr(0, i), out);
+        decoder.Feed(std::string_view(b).substr(i, j - i), out);
+        decoder.Feed(std::string_view(b).substr(j), out);
+        decoder.Finish(out);
+        ASSERT_EQ(Dump(out), Dump(c.expected)) << "cuts at " << i << " and " << j;
+      }
+    }
+  }
+}
+
+// Random inputs made mostly of lead and trail bytes, cut at random places:
+// the pieces decode to the same text as the whole input.
+TEST(Decode, RandomInputsInRandomPieces) {
+  std::mt19937 random(20261208);
+  const char alphabet[] = "a\r\n\x80\x81\xA3\xB0\xC4\xE5\xE6\xA8\xF0\x9F\xFF\x40\x7F";
+  for (const char* code_page : {"GBK", "UTF-8", "CP950", "CP1252"}) {
+    for (int round = 0; round < 300; ++round) {
+      std::string bytes;
+      size_t length = random() % 40;
+      for (size_t k = 0; k < length; ++k) bytes += alphabet[random() % (sizeof alphabet - 1)];
+      Text whole = Decode(code_page, bytes);
+      TextDecoder decoder(code_page);
+      Text pieces;
+      size_t at = 0;
+      while (at < bytes.size()) {
+        size_t n = std::min<size_t>(random() % 4, bytes.size() - at);
+        decoder.Feed(std::string_view(bytes).substr(at, n), pieces);
+        at += n;
+      }
+      decoder.Finish(pieces);
+      ASSERT_EQ(Dump(pieces), Dump(whole)) << code_page << " round " << round;
+      // Never more characters than bytes: each byte yields at most one unit
+      // pair or one replacement.
+      EXPECT_LE(whole.size(), bytes.size() * 2);
+    }
+  }
+}
+
+// Every prefix of a valid text: the whole characters in it, then one U+FFFD
+// when the prefix ends inside a character.
+TEST(Decode, EveryTruncation) {
+  struct Case {
+    const char* code_page;
+    std::string bytes;
+    std::vector<size_t> ends;  // byte offset where each character ends
+    Text text;
+  };
+  const Case cases[] = {
+      {"GBK", "a\xC4\xA3\xB0\xE5z", {1, 3, 5, 6}, u"a模板z"},
+      {"UTF-8", "a\xE6\xA8\xA1\xF0\x9F\x98\x80z", {1, 4, 8, 9}, u"a模\U0001F600z"},
+      {"CP950", "\xBC\xD2\xAA\x4F", {2, 4}, u"模板"},
+  };
+  for (const Case& c : cases) {
+    // Characters as code units: the emoji is two of them.
+    std::vector<Text> chars;
+    for (size_t k = 0; k < c.text.size(); ++k) {
+      bool pair = c.text[k] >= 0xD800 && c.text[k] < 0xDC00;
+      chars.push_back(c.text.substr(k, pair ? 2 : 1));
+      if (pair) ++k;
+    }
+    ASSERT_EQ(chars.size(), c.ends.size());
+    for (size_t length = 0; length <= c.bytes.size(); ++length) {
+      Text expected;
+      size_t k = 0;
+      for (; k < c.ends.size() && c.ends[k] <= length; ++k) expected += chars[k];
+      size_t done = k == 0 ? 0 : c.ends[k - 1];
+      if (done < length) expected += u'\uFFFD';
+      EXPECT_EQ(Dump(Decode(c.code_page, c.bytes.substr(0, length))), Dump(expected))
+          << c.code_page << " prefix " << length;
+    }
+  }
+}
+
+TEST(Decode, UnknownCodePage) {
+  ErrorState error = FailureOf([] { TextDecoder decoder("NO-SUCH-SET"); });
+  EXPECT_EQ(error.number, 5);
+  EXPECT_EQ(error.description, u"Unknown code page 'NO-SUCH-SET'");
+}
+
+// Restores the code page a test changed.
+class CodePageTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetCodePage(saved_); }
+  std::string saved_ = CodePage();
+};
+
+TEST_F(CodePageTest, NumbersAndNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"936", "GBK"},   {"65001", "UTF-8"}, {"950", "CP950"},   {"1252", "CP1252"},
+      {"932", "CP932"}, {"GBK", "GBK"},     {"utf-8", "utf-8"}, {"ISO-8859-1", "ISO-8859-1"},
+  };
+  for (const auto& [setting, name] : cases) {
+    SetCodePage(setting);
+    EXPECT_EQ(CodePage(), name) << setting;
+  }
+}
+
+TEST_F(CodePageTest, UnknownSettingChangesNothing) {
+  SetCodePage("936");
+  for (const char* bad : {"99999", "no-such-set", ""}) {
+    ErrorState error = FailureOf([&] { SetCodePage(bad); });
+    EXPECT_EQ(error.number, 5);
+    EXPECT_EQ(error.description, Concat({u"Unknown code page '", FromUtf8(bad), u"'"}));
+    EXPECT_EQ(CodePage(), "GBK");
+  }
+}
+
+class TextFileTest : public CodePageTest {
+ protected:
+  void SetUp() override {
+    descriptors_ = OpenDescriptors();
+    streams_ = LiveTextStreams();
+  }
+  void TearDown() override {
+    FailNthCall(0);
+    EXPECT_EQ(OpenDescriptors(), descriptors_);
+    EXPECT_EQ(LiveTextStreams(), streams_);
+    CodePageTest::TearDown();
+  }
+
+  // Opens `path` (with "\" separators) and reads it whole.
+  static Text ReadWhole(const Text& path) {
+    com::Ref<FileSystemObject> files = CreateFileSystemObject();
+    com::Ref<TextStream> stream = files->OpenTextFile(path, ForReading, false, TristateFalse);
+    Text text = stream->ReadAll();
+    stream->Close();
+    return text;
+  }
+
+  static Text Windows(const std::string& posix) { return Replace(FromUtf8(posix), u"/", u"\\"); }
+
+  TempDir dir_;
+  int descriptors_ = 0;
+  int64_t streams_ = 0;
+};
+
+TEST_F(TextFileTest, GbkFileWith936) {
+  WriteBytes(dir_ / "gbk.htm", "<b>\xC4\xA3\xB0\xE5</b>\r\n");
+  SetCodePage("936");
+  EXPECT_EQ(ReadWhole(Windows(dir_ / "gbk.htm")), u"<b>模板</b>\r\n");
+}
+
+TEST_F(TextFileTest, Utf8FileWith65001) {
+  WriteBytes(dir_ / "utf8.htm", "<b>\xE6\xA8\xA1\xE6\x9D\xBF</b>\n");
+  SetCodePage("65001");
+  EXPECT_EQ(ReadWhole(Windows(dir_ / "utf8.htm")), u"<b>模板</b>\n");
+}
+
+TEST_F(TextFileTest, TruncatedAndInvalidBytesBecomeReplacementCharacters) {
+  WriteBytes(dir_ / "cut.htm", "ok\xFF\xC4\xA3\xB0");
+  SetCodePage("936");
+  EXPECT_EQ(ReadWhole(Windows(dir_ / "cut.htm")), u"ok\uFFFD模\uFFFD");
+}
+
+// Files longer than one read, with characters lying across every possible
+// offset of the read boundaries.
+TEST_F(TextFileTest, LargeFilesAcrossReadBoundaries) {
+  SetCodePage("65001");
+  for (int lead = 0; lead < 3; ++lead) {
+    std::string bytes(static_cast<size_t>(lead), 'a');
+    Text expected(static_cast<size_t>(lead), u'a');
+    for (int i = 0; i < 60000; ++i) {
+      bytes += "\xE6\xA8\xA1";
+      expected += u'模';
+    }
+    WriteBytes(dir_ / "big.htm", bytes);
+    Text text = ReadWhole(Windows(dir_ / "big.htm"));
+    ASSERT_EQ(text.size(), expected.size()) << lead;
+    EXPECT_TRUE(text == expected) << lead;
+  }
+}
+
+TEST_F(TextFileTest, EmptyFileReadsAsEmptyText) {
+  WriteBytes(dir_ / "empty.htm", "");
+  EXPECT_EQ(ReadWhole(Windows(dir_ / "empty.htm")), u"");
+}
+
+TEST_F(TextFileTest, BothSeparatorsReachTheSameFile) {
+  std::filesystem::create_directory(dir_ / "sub");
+  WriteBytes(dir_ / "sub/a.htm", "same");
+  EXPECT_EQ(ReadWhole(Windows(dir_ / "sub/a.htm")), u"same");
+  EXPECT_EQ(ReadWhole(FromUtf8(dir_ / "sub/a.htm")), u"same");
+}
+
+TEST_F(TextFileTest, StreamAfterTheEndAndAfterClose) {
+  WriteBytes(dir_ / "a.htm", "abc");
+  com::Ref<FileSystemObject> files = CreateFileSystemObject();
+  com::Ref<TextStream> stream =
+      files->OpenTextFile(Windows(dir_ / "a.htm"), ForReading, false, TristateFalse);
+  EXPECT_EQ(stream->ReadAll(), u"abc");
+  EXPECT_EQ(stream->ReadAll(), u"");
+  stream->Close();
+  EXPECT_EQ(FailureOf([&] { stream->ReadAll(); }).number, 5);
+  EXPECT_EQ(FailureOf([&] { stream->Close(); }).number, 5);
+}
+
+TEST_F(TextFileTest, OnlyReadingIsOffered) {
+  com::Ref<FileSystemObject> files = CreateFileSystemObject();
+  Text path = Windows(dir_ / "new.htm");
+  EXPECT_EQ(FailureOf([&] { files->OpenTextFile(path, 2, false, TristateFalse); }).number, 5);
+  EXPECT_EQ(FailureOf([&] { files->OpenTextFile(path, ForReading, true, TristateFalse); }).number,
+            5);
+  EXPECT_EQ(FailureOf([&] { files->OpenTextFile(path, ForReading, false, -1); }).number, 5);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "new.htm"));
+}
+
+struct OpenFailureCase {
+  std::string relative;  // under the test folder; "" for the empty path
+  int32_t number;
+  const char16_t* description;
+};
+
+TEST_F(TextFileTest, OpenFailures) {
+  WriteBytes(dir_ / "file.htm", "x");
+  std::filesystem::create_directory(dir_ / "folder");
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  const OpenFailureCase cases[] = {
+      {"missing.htm", 53, u"File not found"},
+      {"nofolder/missing.htm", 76, u"Path not found"},
+      {"no/such/folder/x.htm", 76, u"Path not found"},
+      {"file.htm/x.htm", 76, u"Path not found"},
+      {"folder", 75, u"Path/File access error"},
+      {"folder/", 75, u"Path/File access error"},
+      {"fifo", 75, u"Path/File access error"},  // and no hang waiting for a writer
+      {"", 75, u"Path/File access error"},
+  };
+  com::Ref<FileSystemObject> files = CreateFileSystemObject();
+  for (const OpenFailureCase& c : cases) {
+    SCOPED_TRACE(c.relative);
+    Text path = c.relative.empty() ? Text() : Windows(dir_ / c.relative);
+    ErrorState error =
+        FailureOf([&] { files->OpenTextFile(path, ForReading, false, TristateFalse); });
+    EXPECT_EQ(error.number, c.number);
+    EXPECT_EQ(error.description, c.description);
+    EXPECT_EQ(OpenDescriptors(), descriptors_);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.htm"));
+}
+
+// Root reads every file, so as root the open runs in a child process that
+// has given up root for the "nobody" user.
+TEST_F(TextFileTest, NoPermission) {
+  WriteBytes(dir_ / "secret.htm", "x");
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((dir_ / "secret.htm").c_str(), 0), 0);
+  auto attempt = [&] { return FailureOf([&] { ReadWhole(Windows(dir_ / "secret.htm")); }); };
+  if (geteuid() != 0) {
+    ErrorState error = attempt();
+    EXPECT_EQ(error.number, 70);
+    EXPECT_EQ(error.description, u"Permission denied");
+    return;
+  }
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    ErrorState error = attempt();
+    _exit(error.number == 70 && error.description == u"Permission denied" ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: could not drop root; 2: wrong failure";
+}
+
+TEST(RaiseFileError, ErrnoMapping) {
+  TempDir dir;
+  struct Case {
+    int error;
+    std::string path;
+    int32_t number;
+    const char16_t* description;
+  };
+  const Case cases[] = {
+      {ENOENT, dir / "x.htm", 53, u"File not found"},
+      {ENOENT, dir / "none/x.htm", 76, u"Path not found"},
+      {ENOTDIR, dir / "x.htm", 76, u"Path not found"},
+      {EACCES, dir / "x.htm", 70, u"Permission denied"},
+      {EPERM, dir / "x.htm", 70, u"Permission denied"},
+      {EISDIR, dir / "x.htm", 75, u"Path/File access error"},
+      {ENAMETOOLONG, dir / "x.htm", 75, u"Path/File access error"},
+      {EMFILE, dir / "x.htm", 67, u"Too many files"},
+      {ENOMEM, "", 7, u"Out of memory"},
+      {EIO, "", 57, u"Device I/O error"},
+      {ESTALE, "", 57, u"Device I/O error"},
+  };
+  for (const Case& c : cases) {
+    ErrorState error = FailureOf([&] { RaiseFileError(c.error, c.path); });
+    EXPECT_EQ(error.number, c.number) << c.error;
+    EXPECT_EQ(error.description, c.description) << c.error;
+  }
+}
+
+// Fails the open, the reads and the close in turn; every run ends with the
+// I/O error, no open descriptor and no stream alive; then a run succeeds.
+TEST_F(TextFileTest, FaultSweepOverARead) {
+  WriteBytes(dir_ / "a.htm", "abc");
+  int64_t n = 1;
+  for (;; ++n) {
+    SCOPED_TRACE(n);
+    FailNthCall(n);
+    Text text;
+    ErrorState error = FailureOf([&] { text = ReadWhole(Windows(dir_ / "a.htm")); });
+    EXPECT_EQ(OpenDescriptors(), descriptors_);
+    EXPECT_EQ(LiveTextStreams(), streams_);
+    if (!FaultFired()) {
+      EXPECT_EQ(error.number, 0);
+      EXPECT_EQ(text, u"abc");
+      break;
+    }
+    EXPECT_EQ(error.number, 57);
+    EXPECT_EQ(error.description, u"Device I/O error");
+    ASSERT_LT(n, 100);
+  }
+  EXPECT_EQ(n, 5);  // open, two reads (the second meets the end), close
+}
+
+}  // namespace
+}  // namespace vz::fso
