@@ -28,27 +28,25 @@ namespace {
 
 constexpr size_t npos = TextView::npos;
 
-// A text with a movable hole: [0, gap_begin_) and [gap_end_, capacity_) hold
-// the characters, in that order.
+// A text with a movable hole: [0, gap_begin_) and [gap_end_, capacity) of
+// the storage hold the characters, in that order. The storage is the text the
+// caller handed over, so that the result can go back in it without a copy.
 class GapText {
  public:
-  GapText(TextView initial, size_t max_capacity)
-      : capacity_(std::max<size_t>(initial.size() + initial.size() / 4 + 256, 1024)),
-        max_capacity_(std::max(max_capacity, initial.size())) {
-    capacity_ = std::min(capacity_, std::max(max_capacity_, initial.size()));
-    data_.reset(new char16_t[capacity_]);
-    gap_begin_ = initial.size();
-    gap_end_ = capacity_;
-    if (!initial.empty()) std::memcpy(data_.get(), initial.data(), initial.size() * 2);
+  GapText(Text storage, size_t max_capacity)
+      : storage_(std::move(storage)), max_capacity_(max_capacity) {
+    gap_begin_ = storage_.size();
+    storage_.resize(std::max(storage_.capacity(), gap_begin_ + gap_begin_ / 4 + 256));
+    gap_end_ = storage_.size();
   }
 
-  size_t size() const { return gap_begin_ + (capacity_ - gap_end_); }
+  size_t size() const { return gap_begin_ + (storage_.size() - gap_end_); }
 
   // Appends the characters [from, to) to `out`.
   void CopyTo(size_t from, size_t to, Text& out) const {
     if (from < gap_begin_) {
       size_t end = std::min(to, gap_begin_);
-      out.append(data_.get() + from, end - from);
+      out.append(storage_.data() + from, end - from);
       from = end;
     }
     if (from < to) out.append(Right() + (from - gap_begin_), to - from);
@@ -65,7 +63,7 @@ class GapText {
     // Occurrences wholly before the gap.
     if (gap_begin_ >= m && lo <= gap_begin_ - m) {
       size_t end = std::min(gap_begin_, hi + m - 1);
-      size_t q = vz::Find(TextView(data_.get(), end), needle, lo);
+      size_t q = vz::Find(TextView(storage_.data(), end), needle, lo);
       if (q != npos) return q;
     }
     // Occurrences that straddle the gap.
@@ -93,23 +91,23 @@ class GapText {
     MoveGap(from);
     gap_end_ += to - from;
     if (gap_end_ - gap_begin_ < insert.size()) Grow(insert.size());
-    if (!insert.empty()) std::memcpy(data_.get() + gap_begin_, insert.data(), insert.size() * 2);
+    if (!insert.empty())
+      std::memcpy(storage_.data() + gap_begin_, insert.data(), insert.size() * 2);
     gap_begin_ += insert.size();
   }
 
   Text Take() {
-    Text out;
-    out.reserve(size());
-    CopyTo(0, size(), out);
-    data_.reset();
-    return out;
+    const size_t n = size();
+    MoveGap(n);
+    storage_.resize(n);
+    return std::move(storage_);
   }
 
  private:
-  const char16_t* Right() const { return data_.get() + gap_end_; }
+  const char16_t* Right() const { return storage_.data() + gap_end_; }
 
   void MoveGap(size_t to) {
-    char16_t* d = data_.get();
+    char16_t* d = storage_.data();
     if (to < gap_begin_) {
       size_t k = gap_begin_ - to;
       std::memmove(d + gap_end_ - k, d + to, k * 2);
@@ -124,19 +122,15 @@ class GapText {
   }
 
   void Grow(size_t need) {
-    const size_t used = size();
-    const size_t tail = capacity_ - gap_end_;
-    size_t capacity = std::max(used + need, std::min(capacity_ * 2, max_capacity_));
-    std::unique_ptr<char16_t[]> data(new char16_t[capacity]);
-    std::memcpy(data.get(), data_.get(), gap_begin_ * 2);
-    std::memcpy(data.get() + capacity - tail, data_.get() + gap_end_, tail * 2);
-    data_ = std::move(data);
+    const size_t tail = storage_.size() - gap_end_;
+    const size_t capacity = std::max(size() + need, std::min(storage_.size() * 2, max_capacity_));
+    storage_.resize(capacity);
+    char16_t* d = storage_.data();
+    std::memmove(d + capacity - tail, d + gap_end_, tail * 2);
     gap_end_ = capacity - tail;
-    capacity_ = capacity;
   }
 
-  std::unique_ptr<char16_t[]> data_;
-  size_t capacity_;
+  Text storage_;
   size_t max_capacity_;
   size_t gap_begin_ = 0;
   size_t gap_end_ = 0;
@@ -148,8 +142,10 @@ class GapText {
 // list is known to hold no occurrence.
 class Unknown {
  public:
-  Unknown(TextView pattern, size_t text_size) : pattern_(pattern) {
-    stretches_.push_back({0, text_size});
+  // `first` is the first occurrence in a text of `text_size` characters, or
+  // npos when there is none.
+  Unknown(TextView pattern, size_t first, size_t text_size) : pattern_(pattern) {
+    if (first != npos) stretches_.push_back({first, text_size});
   }
 
   // The first occurrence at or after `from`, or npos.
@@ -287,7 +283,9 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
   constexpr TextView kCommentEnd = u"-->";
   constexpr TextView kData = u"[data]";
 
-  if (vz::Find(text, with_attributes) == npos && vz::Find(text, plain) == npos) return text;
+  const size_t first_with_attributes = vz::Find(text, with_attributes);
+  const size_t first_plain = vz::Find(text, plain);
+  if (first_with_attributes == npos && first_plain == npos) return text;
   if (vz::Find(tag_code, with_attributes) != npos || vz::Find(tag_code, plain) != npos) {
     Raise(kInvalidArgument,
           InvalidArgument({u"the code of tag <!--", tag_name, u" holds its own opening tag"}));
@@ -308,11 +306,11 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
   const int64_t max_length = std::min(limits.max_length, kMaxTextLength);
 
   const size_t name_length = tag_name.size();
-  GapText page(text, static_cast<size_t>(max_length) + 1024);
-  Text().swap(text);
-  Unknown attribute_form(with_attributes, page.size());
-  Unknown plain_form(plain, page.size());
-  Unknown closing_tags(closing, page.size());
+  const size_t first_closing = vz::Find(text, closing);
+  GapText page(std::move(text), static_cast<size_t>(max_length) + 1024);
+  Unknown attribute_form(with_attributes, first_with_attributes, page.size());
+  Unknown plain_form(plain, first_plain, page.size());
+  Unknown closing_tags(closing, first_closing, page.size());
 
   Text attribute_lines;
   Text block;
