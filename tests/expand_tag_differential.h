@@ -45,10 +45,10 @@ inline std::string Show(const Text& text) {
   return out;
 }
 
-inline Verdict Compare(const Text& text, const Text& name, const Text& code, int64_t max_length) {
+inline Verdict Compare(const Text& text, const Text& name, const Text& code, int64_t max_length,
+                       int64_t pass_cap = kReferencePassCap) {
   Verdict verdict;
-  const reference::Outcome expected =
-      reference::ExpandTag(text, name, code, max_length, kReferencePassCap);
+  const reference::Outcome expected = reference::ExpandTag(text, name, code, max_length, pass_cap);
   bool failed = false;
   Text result;
   int32_t number = 0;
