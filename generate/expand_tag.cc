@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -303,7 +302,7 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
     pieces.push_back(code.substr(done));
   }
   const size_t markers = pieces.size() - 1;
-  const int64_t max_length = std::min(limits.max_length, kMaxTextLength);
+  const int64_t max_length = std::clamp<int64_t>(limits.max_length, 0, kMaxTextLength);
 
   const size_t name_length = tag_name.size();
   const size_t first_closing = vz::Find(text, closing);

@@ -28,7 +28,7 @@ class CaseMaker {
   Case Next() {
     Case c;
     c.name = Name();
-    c.text = Fragments(c.name, 1 + Below(14), false);
+    c.text = Fragments(c.name, 1 + Below(Below(8) == 0 ? 40 : 14), false);
     c.code = Fragments(c.name, Below(6), true);
     switch (Below(4)) {
       case 0:  // a limit the expansion may well reach

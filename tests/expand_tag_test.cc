@@ -71,6 +71,8 @@ const Golden kGolden[] = {
     // Markup that a pass brings in (here through the attribute lines) is
     // expanded by a later pass.
     {u"box", u"C", u"<!--box a=<!--box -->b-->", u"<%a=\"<%\"\r\nC%>b\"\r\nC%>", nullptr},
+    // An opening tag that forms across the end of an inserted block.
+    {u"q%>", u"<!--q", u"<!--q%>-->-->", u"<%<%<!--q%>", nullptr},
     // Opening tags inside content are reached by later passes.
     {u"box", u"[[data]]", u"<!--box--><!--box-->x<!--/box--><!--/box-->", u"<%[%><%[%>x<%]%><%]%>",
      nullptr},
