@@ -3,11 +3,15 @@
 #include <new>
 #include <utility>
 
+#include "component/error_log.h"
 #include "component/page_members.h"
+#include "execute/execute_code.h"
+#include "generate/asp_code.h"
 #include "platform/com/error_info.h"
 #include "platform/com/runtime.h"
 #include "platform/com/typeinfo.h"
 #include "platform/failure.h"
+#include "store/templet_store.h"
 
 namespace vz {
 namespace {
@@ -36,11 +40,6 @@ HRESULT StoreText(TextView text, BSTR* result) {
   return com::S_OK;
 }
 
-HRESULT NotAvailable(const char16_t* member) {
-  com::SetErrorInfo(Text(member) + u" is not available in this build of the component");
-  return com::E_NOTIMPL;
-}
-
 }  // namespace
 
 Page* Page::Create() {
@@ -55,6 +54,15 @@ Page::~Page() {
 }
 
 void Page::Class_Terminate() { m_Conn = nullptr; }
+
+ado::RowTable Page::GetPageTags(Text PageID) {
+  return vz::GetPageTags(m_Conn.get(), std::move(PageID));
+}
+
+Text Page::LoadTemplet(Text TempletSetID, Text PageID) {
+  return vz::LoadTemplet(m_Conn.get(), m_TempletRoot, m_Errors, std::move(TempletSetID),
+                         std::move(PageID));
+}
 
 HRESULT Page::QueryInterface(com::REFIID riid, void** object) {
   if (object == nullptr) return com::E_POINTER;
@@ -140,14 +148,49 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
   SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
-  return NotAvailable(u"CreateAspCode");
+  try {
+    Text code;
+    try {
+      Text set_id(com::BstrView(TempletSetID));
+      Text page_id(com::BstrView(PageID));
+      Text templet = LoadTemplet(set_id, page_id);
+      ado::RowTable tags = GetPageTags(page_id);
+      code = AssembleAspCode(std::move(templet), tags);
+    } catch (...) {
+      AppendError(m_Errors, Text());
+      code.clear();
+    }
+    return StoreText(code, result);
+  } catch (...) {
+    // Only a failure while logging or handing the result over gets here.
+    return com::StatusFromCurrentFailure();
+  }
 }
 
 HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
   SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
-  return NotAvailable(u"CreateExecuteCode");
+  try {
+    Text code;
+    try {
+      // Through the published interface, as a host would call it: its own
+      // reference counting and status apply.
+      com::Ref<_Page> self_interface;
+      HRESULT hr = QueryInterface(IID__Page, reinterpret_cast<void**>(self_interface.Out()));
+      if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
+      com::Bstr asp;
+      hr = self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
+      if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
+      code = ExecuteCodeOf(asp.view());
+    } catch (...) {
+      AppendError(m_Errors, Text());
+      code.clear();
+    }
+    return StoreText(code, result);
+  } catch (...) {
+    return com::StatusFromCurrentFailure();
+  }
 }
 
 }  // namespace vz

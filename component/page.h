@@ -75,6 +75,10 @@ class Page final : public _Page {
 
   // Runs when the object is destroyed: lets go of the connection.
   void Class_Terminate();
+  // The tag rows that apply to a page (store/templet_store.h).
+  ado::RowTable GetPageTags(Text PageID);
+  // The template text of a page; logs and returns "" when there is none.
+  Text LoadTemplet(Text TempletSetID, Text PageID);
 
   std::atomic<com::ULONG> refs_{1};
 

@@ -16,6 +16,7 @@ constexpr Entry kTable[] = {
     {kInvalidArgument, u"Invalid procedure call or argument"},
     {kOverflow, u"Overflow"},
     {kOutOfMemory, u"Out of memory"},
+    {kSubscriptOutOfRange, u"Subscript out of range"},
     {kTypeMismatch, u"Type mismatch"},
     {kOutOfStringSpace, u"Out of string space"},
     {kOutOfStackSpace, u"Out of stack space"},

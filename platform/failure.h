@@ -26,6 +26,7 @@ enum RuntimeError : int32_t {
   kInvalidArgument = 5,        // "Invalid procedure call or argument"
   kOverflow = 6,               // "Overflow"
   kOutOfMemory = 7,            // "Out of memory"
+  kSubscriptOutOfRange = 9,    // "Subscript out of range"
   kTypeMismatch = 13,          // "Type mismatch"
   kOutOfStringSpace = 14,      // "Out of string space"
   kOutOfStackSpace = 28,       // "Out of stack space"

@@ -16,6 +16,7 @@ TEST(StandardDescription, TheRuntimeTable) {
       {5, u"Invalid procedure call or argument"},
       {6, u"Overflow"},
       {7, u"Out of memory"},
+      {9, u"Subscript out of range"},
       {13, u"Type mismatch"},
       {14, u"Out of string space"},
       {28, u"Out of stack space"},

@@ -218,6 +218,19 @@ void CoFreeUnusedLibraries() {
   }
 }
 
+HRESULT CallModuleExport(const std::string& module_path, const char* name) {
+  void* handle = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    return Fail(E_FAIL,
+                "cannot load " + module_path + ": " + (why != nullptr ? why : "unknown error"));
+  }
+  auto entry = reinterpret_cast<CanUnloadNowFn>(dlsym(handle, name));
+  HRESULT hr = entry != nullptr ? entry() : Fail(E_FAIL, module_path + " exports no " + name);
+  dlclose(handle);
+  return hr;
+}
+
 size_t LoadedModuleCount() {
   std::lock_guard<std::recursive_mutex> lock(ModulesMutex());
   return Modules().size();

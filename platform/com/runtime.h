@@ -75,6 +75,11 @@ HRESULT CLSIDFromProgID(const char16_t* progid, CLSID* clsid);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, REFIID riid, void** object);
 // Unloads every loaded module whose DllCanUnloadNow answers S_OK.
 void CoFreeUnusedLibraries();
+// Loads the module at `module_path`, calls its export `name` (a function of
+// no arguments returning a status, such as DllRegisterServer) and unloads it.
+// E_FAIL with a description when the module cannot be loaded or has no such
+// export.
+HRESULT CallModuleExport(const std::string& module_path, const char* name);
 // Number of modules CoCreateInstance has loaded and not yet unloaded.
 size_t LoadedModuleCount();
 

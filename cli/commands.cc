@@ -1,0 +1,221 @@
+#include "cli/commands.h"
+
+#include <optional>
+#include <set>
+
+#include "cli/options.h"
+#include "component/page_ptr.h"
+#include "platform/ado/open.h"
+#include "platform/com/error_info.h"
+#include "platform/com/runtime.h"
+#include "platform/failure.h"
+#include "platform/fso/code_page.h"
+#include "platform/fso/encoder.h"
+
+namespace vz::cli {
+namespace {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* usage;
+  int (*run)(const Command& command, const ParsedArgs& args, Output& output);
+  std::set<std::string> valued;
+  std::set<std::string> flags;
+  size_t positional;  // how many positional arguments it takes
+};
+
+constexpr const char* kPageOptions =
+    "options:\n"
+    "  --db FILE              SQLite database (opened read-only)\n"
+    "  --odbc STRING          an ODBC connection string instead of --db\n"
+    "  --templates DIR        the template folder (TempletRoot); not set when omitted\n"
+    "  --codepage CP          code page of the template files: a number (936, 1252,\n"
+    "                         65001, ...) or a name (GBK, UTF-8); default: the\n"
+    "                         locale's character set, UTF-8 where it names none\n"
+    "  --encoding ENC         encoding of what is written to stdout (default UTF-8)\n"
+    "exit status: 0 nothing logged, 1 the page's error log gained lines,\n"
+    "             2 bad usage or a database that cannot be opened\n";
+
+int Usage(const Command& command, const std::string& problem, Output& output) {
+  output.err += "vavizar " + std::string(command.name) + ": " + problem + "\n";
+  output.err += "Try 'vavizar " + std::string(command.name) + " --help'.\n";
+  return kExitUsage;
+}
+
+std::string Describe(const Failure& f) { return ToUtf8(f.description()); }
+
+// Opens the database that --db or --odbc names.
+std::optional<com::Ref<ado::DatabaseConnection>> OpenDatabase(const Command& command,
+                                                              const ParsedArgs& args,
+                                                              Output& output, int* status) {
+  auto db = args.options.find("db");
+  auto odbc = args.options.find("odbc");
+  if ((db == args.options.end()) == (odbc == args.options.end())) {
+    *status = Usage(command, "give one of --db FILE or --odbc STRING", output);
+    return std::nullopt;
+  }
+  Text connection_string;
+  if (db != args.options.end()) {
+    // A plain path is taken for a SQLite file; spelling it out keeps a path
+    // with '=' or ';' in it from being read as a connection string.
+    connection_string = Concat({u"Provider=SQLite;Data Source={", FromUtf8(db->second), u"}"});
+    if (db->second.find('}') != std::string::npos) connection_string = FromUtf8(db->second);
+  } else {
+    connection_string = FromUtf8(odbc->second);
+  }
+  try {
+    return ado::OpenConnection(connection_string);
+  } catch (const Failure& f) {
+    const std::string& what =
+        db != args.options.end() ? db->second : std::string("the ODBC source");
+    output.err += "vavizar " + std::string(command.name) + ": cannot open database " + what + ": " +
+                  Describe(f) + "\n";
+    *status = kExitUsage;
+    return std::nullopt;
+  }
+}
+
+int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
+  const bool execute = std::string(command.name) == "exec";
+  auto encoding_option = args.options.find("encoding");
+  const std::string encoding =
+      encoding_option != args.options.end() ? encoding_option->second : "UTF-8";
+  try {
+    fso::CheckEncoding(encoding);
+    if (auto cp = args.options.find("codepage"); cp != args.options.end())
+      fso::SetCodePage(cp->second);
+  } catch (const Failure& f) {
+    return Usage(command, Describe(f), output);
+  }
+  int status = kExitOk;
+  std::optional<com::Ref<ado::DatabaseConnection>> db =
+      OpenDatabase(command, args, output, &status);
+  if (!db) return status;
+
+  try {
+    PagePtr page = PagePtr::Create();
+    page.PutRefConnection(db->get());
+    if (auto root = args.options.find("templates"); root != args.options.end())
+      page.PutTempletRoot(FromUtf8(root->second));
+    const Text set_id = FromUtf8(args.positional[0]);
+    const Text page_id = FromUtf8(args.positional[1]);
+    Text code =
+        execute ? page.CreateExecuteCode(set_id, page_id) : page.CreateAspCode(set_id, page_id);
+    Text log = page.GetErrors();
+    output.out += fso::Encode(encoding, code);
+    output.err += ToUtf8(log);
+    return log.empty() ? kExitOk : kExitLogged;
+  } catch (const Failure& f) {
+    output.err += "vavizar " + std::string(command.name) + ": " + Describe(f) + "\n";
+    return kExitUsage;
+  }
+}
+
+int RunRegistration(const Command& command, const ParsedArgs& args, Output& output) {
+  const bool registering = std::string(command.name) == "register";
+  const std::string& module = args.positional[0];
+  com::ClearErrorInfo();
+  com::HRESULT hr =
+      com::CallModuleExport(module, registering ? "DllRegisterServer" : "DllUnregisterServer");
+  if (com::FAILED(hr)) {
+    Failure f = com::FailureFromHResult(hr);
+    output.err +=
+        "vavizar " + std::string(command.name) + ": " + module + ": " + Describe(f) + "\n";
+    return kExitUsage;
+  }
+  output.err += std::string(registering ? "registered " : "unregistered ") + module + " (" +
+                com::RegistryPath() + ")\n";
+  return kExitOk;
+}
+
+const Command kCommands[] = {
+    {"asp",
+     "the server-page code of one page",
+     "usage: vavizar asp [options] SET PAGE\n"
+     "Writes the server-page code of page PAGE of template set SET to stdout and\n"
+     "the lines the call added to the error log to stderr.\n",
+     RunPage,
+     {"db", "odbc", "templates", "codepage", "encoding"},
+     {},
+     2},
+    {"exec",
+     "the same page as execute code",
+     "usage: vavizar exec [options] SET PAGE\n"
+     "Writes page PAGE of template set SET as execute code (script statements) to\n"
+     "stdout and the lines the call added to the error log to stderr.\n",
+     RunPage,
+     {"db", "odbc", "templates", "codepage", "encoding"},
+     {},
+     2},
+    {"register",
+     "register a component module",
+     "usage: vavizar register MODULE\n"
+     "Loads MODULE and calls its DllRegisterServer. The registry file is\n"
+     "$VAVIZAR_COM_REGISTRY, else $XDG_DATA_HOME/vavizar/registry.txt, else\n"
+     "~/.local/share/vavizar/registry.txt.\n"
+     "exit status: 0 registered, 2 the module cannot be loaded or refused\n",
+     RunRegistration,
+     {},
+     {},
+     1},
+    {"unregister",
+     "remove what registering a module wrote",
+     "usage: vavizar unregister MODULE\n"
+     "Loads MODULE and calls its DllUnregisterServer.\n"
+     "exit status: 0 unregistered, 2 the module cannot be loaded or refused\n",
+     RunRegistration,
+     {},
+     {},
+     1},
+};
+
+std::string MainUsage() {
+  std::string text =
+      "usage: vavizar COMMAND [options] [arguments]\n"
+      "Generates the server-page code of template pages.\n\ncommands:\n";
+  for (const Command& c : kCommands) {
+    std::string name = c.name;
+    name.resize(12, ' ');
+    text += "  " + name + c.summary + "\n";
+  }
+  text += "\n'vavizar COMMAND --help' tells more of each.\n";
+  return text;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, Output& output) {
+  if (args.empty()) {
+    output.err += MainUsage();
+    return kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    output.out += MainUsage();
+    return kExitOk;
+  }
+  for (const Command& command : kCommands) {
+    if (args[0] != command.name) continue;
+    std::string error;
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    std::optional<ParsedArgs> parsed = ParseArgs(rest, command.valued, command.flags, &error);
+    if (!parsed) return Usage(command, error, output);
+    if (parsed->help) {
+      output.out += command.usage;
+      if (command.valued.count("db") != 0) output.out += kPageOptions;
+      return kExitOk;
+    }
+    if (parsed->positional.size() != command.positional) {
+      return Usage(command,
+                   "expected " + std::to_string(command.positional) + " argument" +
+                       (command.positional == 1 ? "" : "s") + ", got " +
+                       std::to_string(parsed->positional.size()),
+                   output);
+    }
+    return command.run(command, *parsed, output);
+  }
+  output.err += "vavizar: unknown command '" + args[0] + "'\n" + MainUsage();
+  return kExitUsage;
+}
+
+}  // namespace vz::cli

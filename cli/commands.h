@@ -1,0 +1,37 @@
+// The vavizar command: sub-commands over the component library.
+//
+//   vavizar asp  [options] SET PAGE     the server-page code of one page
+//   vavizar exec [options] SET PAGE     the same page as execute code
+//   vavizar register MODULE             register a component module
+//   vavizar unregister MODULE           remove what registering wrote
+//
+// Exit status: 0 when the work was done and nothing was logged, 1 when the
+// page's error log gained lines, 2 for bad usage or a database, module or
+// setting that cannot be used.
+
+#ifndef VAVIZAR_CLI_COMMANDS_H_
+#define VAVIZAR_CLI_COMMANDS_H_
+
+#include <string>
+#include <vector>
+
+namespace vz::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitLogged = 1;
+inline constexpr int kExitUsage = 2;
+
+// What a run writes: bytes for standard output, text (UTF-8) for standard
+// error.
+struct Output {
+  std::string out;
+  std::string err;
+};
+
+// Runs the command line `args` (args[0] is the sub-command) and returns the
+// exit status.
+int Run(const std::vector<std::string>& args, Output& output);
+
+}  // namespace vz::cli
+
+#endif  // VAVIZAR_CLI_COMMANDS_H_

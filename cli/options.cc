@@ -1,0 +1,61 @@
+#include "cli/options.h"
+
+namespace vz::cli {
+
+std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
+                                    const std::set<std::string>& valued,
+                                    const std::set<std::string>& flags, std::string* error) {
+  ParsedArgs parsed;
+  bool options_end = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_end || arg.size() < 2 || arg[0] != '-') {
+      parsed.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_end = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      parsed.help = true;
+      continue;
+    }
+    if (arg.rfind("--", 0) != 0) {
+      *error = "unknown option '" + arg + "'";
+      return std::nullopt;
+    }
+    std::string name = arg.substr(2);
+    std::optional<std::string> value;
+    if (size_t equals = name.find('='); equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    if (valued.count(name) != 0) {
+      if (!value) {
+        if (i + 1 >= args.size()) {
+          *error = "option '--" + name + "' needs a value";
+          return std::nullopt;
+        }
+        value = args[++i];
+      }
+      if (parsed.options.count(name) != 0) {
+        *error = "option '--" + name + "' is given twice";
+        return std::nullopt;
+      }
+      parsed.options[name] = *value;
+    } else if (flags.count(name) != 0) {
+      if (value) {
+        *error = "option '--" + name + "' takes no value";
+        return std::nullopt;
+      }
+      parsed.options[name] = "";
+    } else {
+      *error = "unknown option '--" + name + "'";
+      return std::nullopt;
+    }
+  }
+  return parsed;
+}
+
+}  // namespace vz::cli

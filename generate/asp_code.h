@@ -1,0 +1,47 @@
+// Server-page assembly: a page's template text with every tag row applied.
+//
+// The rows come from the tag query as a table indexed [column][row]; column
+// 0 holds a tag's name and column 3 its code. Rows are applied in order, each
+// to the whole text the previous one returned, so markup that one row's code
+// brings in is expanded by any later row of that name, never by an earlier
+// one.
+//
+// The row index is a 16-bit signed number: a table of up to 32,767 rows is
+// applied whole. With 32,768 rows every row is applied and stepping past the
+// last one fails with 6 "Overflow"; with more the failure comes before any
+// row is applied. A NULL name or code fails with 94 "Invalid use of Null".
+// A failure ends the assembly; no partly expanded text comes back.
+
+#ifndef VAVIZAR_GENERATE_ASP_CODE_H_
+#define VAVIZAR_GENERATE_ASP_CODE_H_
+
+#include "generate/expand_tag.h"
+#include "platform/ado/connection.h"
+#include "platform/text.h"
+
+namespace vz {
+
+// Applies every row of `tags` to `templet`.
+Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits& limits = {});
+
+// Which tag names have an opening tag in a text: a record of where "<!--"
+// stands, so that asking about one name costs the number of comments in the
+// text, not its length.
+class OpeningTagIndex {
+ public:
+  explicit OpeningTagIndex(TextView text) { Rebuild(text); }
+
+  // Takes a new text; every later question is about it.
+  void Rebuild(TextView text);
+
+  // Whether "<!--" + name + " " or "<!--" + name + "-->" occurs in the text.
+  bool Occurs(TextView name) const;
+
+ private:
+  TextView text_;
+  std::vector<int32_t> comments_;  // 0-based positions of "<!--", ascending
+};
+
+}  // namespace vz
+
+#endif  // VAVIZAR_GENERATE_ASP_CODE_H_

@@ -1,0 +1,25 @@
+// Encoding UTF-16 text into bytes of a character set, for what the tools
+// write out.
+
+#ifndef VAVIZAR_PLATFORM_FSO_ENCODER_H_
+#define VAVIZAR_PLATFORM_FSO_ENCODER_H_
+
+#include <string>
+#include <string_view>
+
+#include "platform/text.h"
+
+namespace vz::fso {
+
+// `text` in the character set `number_or_name` (a code-page number or an
+// iconv name, as for SetCodePage). A character the set cannot hold becomes
+// "?", as the system's own conversion writes it; a lone surrogate too.
+// Raises 5 "Unknown encoding 'X'" when iconv does not know the set.
+std::string Encode(std::string_view number_or_name, TextView text);
+
+// Raises 5 "Unknown encoding 'X'" unless text can be encoded in the set.
+void CheckEncoding(std::string_view number_or_name);
+
+}  // namespace vz::fso
+
+#endif  // VAVIZAR_PLATFORM_FSO_ENCODER_H_

@@ -1,0 +1,160 @@
+#include "generate/asp_code.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/failure.h"
+
+namespace vz {
+namespace {
+
+// A tag table of `rows` rows and four columns: name, two unused, code.
+ado::RowTable Table(const std::vector<std::pair<ado::Cell, ado::Cell>>& rows) {
+  ado::RowTable table;
+  table.columns = 4;
+  table.rows = static_cast<int32_t>(rows.size());
+  table.cells.resize(4 * rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    table.cells[0 * rows.size() + r] = rows[r].first;
+    table.cells[1 * rows.size() + r] = int64_t{1};
+    table.cells[3 * rows.size() + r] = rows[r].second;
+  }
+  return table;
+}
+
+// Every row through ExpandTag, as the rows are written.
+Text LiteralLoop(Text text, const ado::RowTable& tags) {
+  for (int32_t i = 0; i < tags.rows; ++i) {
+    Text code = ado::CellText(tags.At(3, i));
+    Text name = ado::CellText(tags.At(0, i));
+    text = ExpandTag(std::move(text), std::move(name), std::move(code));
+  }
+  return text;
+}
+
+template <typename Fn>
+int32_t FailureOf(Fn&& fn) {
+  try {
+    fn();
+  } catch (const Failure& f) {
+    return f.number();
+  }
+  return 0;
+}
+
+TEST(AssembleAspCode, RowsApplyInOrder) {
+  EXPECT_EQ(AssembleAspCode(u"[<!--a-->]",
+                            Table({{Text(u"a"), Text(u"A<!--b-->")}, {Text(u"b"), Text(u"B")}})),
+            u"[<%A<%B%>%>]");
+  EXPECT_EQ(AssembleAspCode(u"[<!--a-->]",
+                            Table({{Text(u"b"), Text(u"B")}, {Text(u"a"), Text(u"A<!--b-->")}})),
+            u"[<%A<!--b-->%>]");
+  EXPECT_EQ(AssembleAspCode(u"no tags", Table({})), u"no tags");
+  // Numbers are written as text: a name 7 matches "<!--7-->".
+  EXPECT_EQ(AssembleAspCode(u"<!--7-->", Table({{int64_t{7}, 2.5}})), u"<%2.5%>");
+}
+
+TEST(AssembleAspCode, NullCellsAndShortTables) {
+  // Code is read before name; either NULL fails, also after rows that worked.
+  EXPECT_EQ(FailureOf([] {
+              AssembleAspCode(u"<!--a-->", Table({{Text(u"a"), Text(u"A")}, {Text(u"x"), {}}}));
+            }),
+            kInvalidUseOfNull);
+  EXPECT_EQ(FailureOf([] {
+              AssembleAspCode(u"text", Table({{{}, Text(u"code")}}));
+            }),
+            kInvalidUseOfNull);
+  ado::RowTable narrow;
+  narrow.columns = 2;
+  narrow.rows = 1;
+  narrow.cells = {Text(u"a"), Text(u"b")};
+  EXPECT_EQ(FailureOf([&] { AssembleAspCode(u"<!--a-->", narrow); }), kSubscriptOutOfRange);
+}
+
+TEST(AssembleAspCode, SixteenBitRowIndex) {
+  std::vector<std::pair<ado::Cell, ado::Cell>> rows(32767, {Text(u"t"), Text(u"c")});
+  EXPECT_EQ(AssembleAspCode(u"<!--t-->", Table(rows)), u"<%c%>");
+  rows.emplace_back(Text(u"t"), Text(u"c"));
+  EXPECT_EQ(FailureOf([&] { AssembleAspCode(u"<!--t-->", Table(rows)); }), kOverflow);
+  rows.emplace_back(Text(u"t"), ado::Cell{});
+  // Past 32,768 rows the failure comes before any row: the NULL is not met.
+  EXPECT_EQ(FailureOf([&] { AssembleAspCode(u"<!--t-->", Table(rows)); }), kOverflow);
+}
+
+TEST(OpeningTagIndex, AnswersAsASearchWould) {
+  struct Case {
+    const char16_t* text;
+    const char16_t* name;
+    bool occurs;
+  } cases[] = {
+      {u"<!--box-->", u"box", true},
+      {u"<!--box a=1-->", u"box", true},
+      {u"<!--boxes-->", u"box", false},
+      {u"<!--Box-->", u"box", false},
+      {u"<!--/box-->", u"box", false},
+      {u"<!-- x-->", u"", true},
+      {u"<!---->", u"", true},
+      {u"<!--x-->", u"", false},
+      {u"<!--box", u"box", false},
+      {u"<!--box--", u"box", false},
+      {u"<!--<!--box-->", u"box", true},
+      {u"<!--a b c-->", u"a b", true},
+      {u"", u"box", false},
+  };
+  for (const Case& c : cases) {
+    OpeningTagIndex index(c.text);
+    EXPECT_EQ(index.Occurs(c.name), c.occurs) << ToUtf8(c.text) << " / " << ToUtf8(c.name);
+    const bool searched = Find(c.text, Concat({u"<!--", c.name, u" "})) != TextView::npos ||
+                          Find(c.text, Concat({u"<!--", c.name, u"-->"})) != TextView::npos;
+    EXPECT_EQ(searched, c.occurs) << "the table itself is wrong: " << ToUtf8(c.text);
+  }
+}
+
+// The assembly against every row through ExpandTag, on generated pages and
+// tables whose codes bring in markup of other rows.
+TEST(AssembleAspCode, MatchesTheRowByRowLoopOnGeneratedInput) {
+  static const char16_t* const kNames[] = {u"a", u"b", u"ab", u"", u"a b", u"-"};
+  static const char16_t* const kPieces[] = {u"<!--", u"-->", u"<!--/", u" ",      u"a", u"b",
+                                            u"x",    u"=1",  u"&",     u"[data]", u"-"};
+  std::mt19937 rng(99);
+  auto random_text = [&](size_t pieces) {
+    Text t;
+    for (size_t i = 0; i < pieces; ++i) t += kPieces[rng() % 11];
+    return t;
+  };
+  int compared = 0;
+  for (int round = 0; round < 20000; ++round) {
+    Text page = random_text(rng() % 16);
+    std::vector<std::pair<ado::Cell, ado::Cell>> rows;
+    for (size_t r = rng() % 5; r > 0; --r)
+      rows.emplace_back(Text(kNames[rng() % 6]), random_text(rng() % 6));
+    ado::RowTable table = Table(rows);
+    ExpandLimits limits;
+    limits.max_length = 4096;
+    Text expected, actual;
+    int32_t expected_failure = 0, actual_failure = 0;
+    try {
+      Text text = page;
+      for (int32_t i = 0; i < table.rows; ++i)
+        text = ExpandTag(std::move(text), ado::CellText(table.At(0, i)),
+                         ado::CellText(table.At(3, i)), limits);
+      expected = text;
+    } catch (const Failure& f) {
+      expected_failure = f.number();
+    }
+    try {
+      actual = AssembleAspCode(page, table, limits);
+    } catch (const Failure& f) {
+      actual_failure = f.number();
+    }
+    ASSERT_EQ(actual_failure, expected_failure) << ToUtf8(page);
+    ASSERT_EQ(actual, expected) << ToUtf8(page);
+    ++compared;
+  }
+  EXPECT_EQ(compared, 20000);
+  EXPECT_EQ(LiteralLoop(u"<!--a-->", Table({{Text(u"a"), Text(u"A")}})), u"<%A%>");
+}
+
+}  // namespace
+}  // namespace vz
