@@ -75,14 +75,20 @@ __attribute__((target("avx2"))) size_t FindAvx2(const char16_t* h, size_t n, con
 
 using FindFn = size_t (*)(const char16_t*, size_t, const char16_t*, size_t, size_t);
 
-FindFn ChooseFind() { return __builtin_cpu_supports("avx2") ? FindAvx2 : FindSse2; }
-
-const FindFn kFind = ChooseFind();
+// Chosen on first use, so that a search made while other files' statics are
+// being initialised finds it ready.
+FindFn BestFind() {
+  static const FindFn best = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? FindAvx2 : FindSse2;
+  }();
+  return best;
+}
 #endif
 
 size_t FindImpl(const char16_t* h, size_t n, const char16_t* nd, size_t m, size_t from) {
 #if VZ_X86
-  return kFind(h, n, nd, m, from);
+  return BestFind()(h, n, nd, m, from);
 #else
   return FindScalar(h, n, nd, m, from);
 #endif
