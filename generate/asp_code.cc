@@ -1,5 +1,6 @@
 #include "generate/asp_code.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/failure.h"
@@ -22,16 +23,32 @@ int16_t RowIndex(int64_t index) {
 
 }  // namespace
 
+uint64_t OpeningTagIndex::Pack(TextView chars) {
+  uint64_t key = 0;
+  for (size_t i = 0; i < 4; ++i) key = (key << 16) | (i < chars.size() ? chars[i] : 0u);
+  return key;
+}
+
 void OpeningTagIndex::Rebuild(TextView text) {
   text_ = text;
   comments_.clear();
-  for (size_t at = Find(text, kComment); at != TextView::npos; at = Find(text, kComment, at + 1))
+  keys_.clear();
+  for (size_t at = Find(text, kComment); at != TextView::npos; at = Find(text, kComment, at + 1)) {
     comments_.push_back(static_cast<int32_t>(at));
+    keys_.push_back(Pack(text.substr(at + kComment.size(), 4)));
+  }
 }
 
 bool OpeningTagIndex::Occurs(TextView name) const {
-  for (int32_t comment : comments_) {
-    const size_t at = static_cast<size_t>(comment) + kComment.size();
+  // Compare the name's first (up to) four characters with every comment's
+  // key at once; only the comments that agree are looked at in the text.
+  const size_t known = std::min<size_t>(name.size(), 4);
+  const uint64_t mask = known == 0 ? 0 : ~uint64_t{0} << (16 * (4 - known));
+  const uint64_t want = Pack(name.substr(0, known));
+  const size_t count = keys_.size();
+  for (size_t i = 0; i < count; ++i) {
+    if ((keys_[i] & mask) != want) continue;
+    const size_t at = static_cast<size_t>(comments_[i]) + kComment.size();
     if (!HasAt(text_, at, name)) continue;
     const size_t after = at + name.size();
     if (HasAt(text_, after, u" ") || HasAt(text_, after, u"-->")) return true;

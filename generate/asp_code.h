@@ -15,6 +15,9 @@
 #ifndef VAVIZAR_GENERATE_ASP_CODE_H_
 #define VAVIZAR_GENERATE_ASP_CODE_H_
 
+#include <cstdint>
+#include <vector>
+
 #include "generate/expand_tag.h"
 #include "platform/ado/connection.h"
 #include "platform/text.h"
@@ -25,8 +28,8 @@ namespace vz {
 Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits& limits = {});
 
 // Which tag names have an opening tag in a text: a record of where "<!--"
-// stands, so that asking about one name costs the number of comments in the
-// text, not its length.
+// stands and of the four characters after each, so that asking about one name
+// compares a few numbers per comment instead of scanning the text.
 class OpeningTagIndex {
  public:
   explicit OpeningTagIndex(TextView text) { Rebuild(text); }
@@ -38,8 +41,13 @@ class OpeningTagIndex {
   bool Occurs(TextView name) const;
 
  private:
+  // Up to four characters packed 16 bits each, the first in the high bits;
+  // missing characters are 0.
+  static uint64_t Pack(TextView chars);
+
   TextView text_;
   std::vector<int32_t> comments_;  // 0-based positions of "<!--", ascending
+  std::vector<uint64_t> keys_;     // Pack of the characters after each
 };
 
 }  // namespace vz
