@@ -44,7 +44,9 @@ HRESULT StoreText(TextView text, BSTR* result) {
 
 Page* Page::Create() {
   Page* page = new (std::nothrow) Page();
-  if (page != nullptr) com::ObjectCreated();
+  if (page == nullptr) return nullptr;
+  com::ObjectCreated();
+  page->AddRef();
   return page;
 }
 
@@ -62,25 +64,6 @@ ado::RowTable Page::GetPageTags(Text PageID) {
 Text Page::LoadTemplet(Text TempletSetID, Text PageID) {
   return vz::LoadTemplet(m_Conn.get(), m_TempletRoot, m_Errors, std::move(TempletSetID),
                          std::move(PageID));
-}
-
-HRESULT Page::QueryInterface(com::REFIID riid, void** object) {
-  if (object == nullptr) return com::E_POINTER;
-  if (riid == com::IID_IUnknown || riid == com::IID_IDispatch || riid == IID__Page) {
-    *object = static_cast<_Page*>(this);
-    AddRef();
-    return com::S_OK;
-  }
-  *object = nullptr;
-  return com::E_NOINTERFACE;
-}
-
-com::ULONG Page::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
-
-com::ULONG Page::Release() {
-  com::ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-  if (left == 0) delete this;
-  return left;
 }
 
 HRESULT Page::GetTypeInfoCount(com::UINT* count) {

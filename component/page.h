@@ -31,12 +31,13 @@
 
 #include "component/page_interface.h"
 #include "platform/ado/connection.h"
+#include "platform/com/object.h"
 #include "platform/com/ref.h"
 #include "platform/text.h"
 
 namespace vz {
 
-class Page final : public _Page {
+class Page final : public com::Object<_Page, com::IID_IDispatch, IID__Page> {
  public:
   // A new object with one reference, owned by the caller; null when memory
   // runs out.
@@ -45,10 +46,7 @@ class Page final : public _Page {
   Page(const Page&) = delete;
   Page& operator=(const Page&) = delete;
 
-  // IUnknown: answers IUnknown, IDispatch and _Page.
-  com::HRESULT QueryInterface(com::REFIID riid, void** object) override;
-  com::ULONG AddRef() override;
-  com::ULONG Release() override;
+  // IUnknown (from com::Object) answers IUnknown, IDispatch and _Page.
 
   // IDispatch, served from the member table (page_members.h).
   com::HRESULT GetTypeInfoCount(com::UINT* count) override;
@@ -71,7 +69,7 @@ class Page final : public _Page {
   friend class PageTestPeer;  // reads the fields in tests
 
   Page() = default;
-  ~Page();
+  ~Page() override;
 
   // Runs when the object is destroyed: lets go of the connection.
   void Class_Terminate();
@@ -79,8 +77,6 @@ class Page final : public _Page {
   ado::RowTable GetPageTags(Text PageID);
   // The template text of a page; logs and returns "" when there is none.
   Text LoadTemplet(Text TempletSetID, Text PageID);
-
-  std::atomic<com::ULONG> refs_{1};
 
   com::Ref<ado::Connection> m_Conn;
   Text m_Errors;

@@ -15,6 +15,7 @@
 #include "platform/ado/errors.h"
 #include "platform/ado/fault.h"
 #include "platform/ado/live_count.h"
+#include "platform/com/object.h"
 #include "platform/failure.h"
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use UTF-16");
@@ -143,29 +144,12 @@ Kind KindOf(SQLSMALLINT type, SQLSMALLINT digits, SQLULEN size) {
 
 class OdbcConnection;
 
-class OdbcRecordset final : public Recordset {
+class OdbcRecordset final : public com::Object<Recordset, IID_Recordset> {
  public:
   OdbcRecordset(OdbcConnection* connection, SQLHSTMT stmt);
 
   // Reads the columns and moves to the first row. Raises on failure.
   void Start();
-
-  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
-    if (object == nullptr) return com::E_POINTER;
-    if (riid == com::IID_IUnknown || riid == IID_Recordset) {
-      AddRef();
-      *object = static_cast<Recordset*>(this);
-      return com::S_OK;
-    }
-    *object = nullptr;
-    return com::E_NOINTERFACE;
-  }
-  com::ULONG AddRef() override { return ++references_; }
-  com::ULONG Release() override {
-    com::ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   bool Eof() override {
     CheckOpen();
@@ -222,7 +206,6 @@ class OdbcRecordset final : public Recordset {
   void Fetch();
   Cell Read(SQLUSMALLINT column, Kind kind);
 
-  std::atomic<com::ULONG> references_{0};
   com::Ref<OdbcConnection> connection_;
   SQLHSTMT stmt_;
   std::vector<Text> names_;
@@ -231,26 +214,9 @@ class OdbcRecordset final : public Recordset {
   bool on_row_ = false;
 };
 
-class OdbcConnection final : public DatabaseConnection {
+class OdbcConnection final : public com::Object<DatabaseConnection, IID_Connection> {
  public:
   OdbcConnection(SQLHENV env, SQLHDBC dbc) : env_(env), dbc_(dbc) {}
-
-  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
-    if (object == nullptr) return com::E_POINTER;
-    if (riid == com::IID_IUnknown || riid == IID_Connection) {
-      AddRef();
-      *object = static_cast<Connection*>(this);
-      return com::S_OK;
-    }
-    *object = nullptr;
-    return com::E_NOINTERFACE;
-  }
-  com::ULONG AddRef() override { return ++references_; }
-  com::ULONG Release() override {
-    com::ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   com::Ref<Recordset> Execute(const Text& command_text, int32_t options) override {
     if (closed_) RaiseAdo(kConnectionClosed);
@@ -308,7 +274,6 @@ class OdbcConnection final : public DatabaseConnection {
     env_ = SQL_NULL_HENV;
   }
 
-  std::atomic<com::ULONG> references_{0};
   SQLHENV env_;
   SQLHDBC dbc_;
   bool closed_ = false;

@@ -14,6 +14,7 @@
 #include "platform/ado/errors.h"
 #include "platform/ado/fault.h"
 #include "platform/ado/live_count.h"
+#include "platform/com/object.h"
 #include "platform/failure.h"
 
 namespace vz::ado {
@@ -63,29 +64,12 @@ bool SameName(TextView a, const char16_t* b) {
 
 class SqliteConnection;
 
-class SqliteRecordset final : public Recordset {
+class SqliteRecordset final : public com::Object<Recordset, IID_Recordset> {
  public:
   SqliteRecordset(SqliteConnection* connection, sqlite3* db, sqlite3_stmt* stmt);
 
   // Moves to the first row. Raises the database's failure.
   void Start() { Step(); }
-
-  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
-    if (object == nullptr) return com::E_POINTER;
-    if (riid == com::IID_IUnknown || riid == IID_Recordset) {
-      AddRef();
-      *object = static_cast<Recordset*>(this);
-      return com::S_OK;
-    }
-    *object = nullptr;
-    return com::E_NOINTERFACE;
-  }
-  com::ULONG AddRef() override { return ++references_; }
-  com::ULONG Release() override {
-    com::ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   bool Eof() override {
     CheckOpen();
@@ -181,33 +165,15 @@ class SqliteRecordset final : public Recordset {
     }
   }
 
-  std::atomic<com::ULONG> references_{0};
   com::Ref<SqliteConnection> connection_;
   sqlite3* db_;
   sqlite3_stmt* stmt_;
   bool on_row_ = false;
 };
 
-class SqliteConnection final : public DatabaseConnection {
+class SqliteConnection final : public com::Object<DatabaseConnection, IID_Connection> {
  public:
   explicit SqliteConnection(sqlite3* db) : db_(db) {}
-
-  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
-    if (object == nullptr) return com::E_POINTER;
-    if (riid == com::IID_IUnknown || riid == IID_Connection) {
-      AddRef();
-      *object = static_cast<Connection*>(this);
-      return com::S_OK;
-    }
-    *object = nullptr;
-    return com::E_NOINTERFACE;
-  }
-  com::ULONG AddRef() override { return ++references_; }
-  com::ULONG Release() override {
-    com::ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   com::Ref<Recordset> Execute(const Text& command_text, int32_t options) override {
     if (db_ == nullptr) RaiseAdo(kConnectionClosed);
@@ -264,7 +230,6 @@ class SqliteConnection final : public DatabaseConnection {
     db_ = nullptr;
   }
 
-  std::atomic<com::ULONG> references_{0};
   sqlite3* db_;
 };
 

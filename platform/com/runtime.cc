@@ -9,6 +9,8 @@
 #include <new>
 
 #include "platform/com/error_info.h"
+#include "platform/com/object.h"
+#include "platform/com/ref.h"
 
 namespace vz::com {
 namespace {
@@ -19,26 +21,10 @@ std::atomic<long> g_locks{0};
 // The standard marshaller of automation interfaces, as dual interfaces name it.
 constexpr const char* kAutomationMarshaller = "{00020424-0000-0000-C000-000000000046}";
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public Object<IClassFactory, IID_IClassFactory> {
  public:
   explicit ClassFactory(const ServerRegistration& server) : server_(server) { ObjectCreated(); }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.fetch_add(1) + 1; }
-  ULONG Release() override {
-    ULONG left = refs_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -58,7 +44,6 @@ class ClassFactory final : public IClassFactory {
   ~ClassFactory() { ObjectDestroyed(); }
 
   const ServerRegistration& server_;
-  std::atomic<ULONG> refs_{1};
 };
 
 std::string Version(const ServerRegistration& s) {
@@ -147,11 +132,9 @@ HRESULT GetClassObject(const ServerRegistration& server, REFCLSID rclsid, REFIID
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (!(rclsid == server.clsid)) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* factory = new (std::nothrow) ClassFactory(server);
-  if (factory == nullptr) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(riid, object);
-  factory->Release();
-  return hr;
+  Ref<ClassFactory> factory(new (std::nothrow) ClassFactory(server));
+  if (!factory) return E_OUTOFMEMORY;
+  return factory->QueryInterface(riid, object);
 }
 
 HRESULT CanUnloadNow() { return g_objects.load() == 0 && g_locks.load() == 0 ? S_OK : S_FALSE; }

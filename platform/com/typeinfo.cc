@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/com/object.h"
+
 namespace vz::com {
 namespace {
 
@@ -17,26 +19,9 @@ struct FuncDescBlock {
   ELEMDESC params[1];  // as many as the member has (at least one slot)
 };
 
-class DescribedTypeInfo final : public ITypeInfo {
+class DescribedTypeInfo final : public Object<ITypeInfo, IID_ITypeInfo> {
  public:
   explicit DescribedTypeInfo(const InterfaceDescription& d) : d_(d) {}
-
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-      *object = static_cast<ITypeInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return refs_.fetch_add(1) + 1; }
-  ULONG Release() override {
-    ULONG left = refs_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT GetTypeAttr(TYPEATTR** attr) override {
     if (attr == nullptr) return E_POINTER;
@@ -191,13 +176,14 @@ class DescribedTypeInfo final : public ITypeInfo {
   }
 
   const InterfaceDescription& d_;
-  std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace
 
 ITypeInfo* NewTypeInfo(const InterfaceDescription& description) {
-  return new (std::nothrow) DescribedTypeInfo(description);
+  auto* info = new (std::nothrow) DescribedTypeInfo(description);
+  if (info != nullptr) info->AddRef();
+  return info;
 }
 
 }  // namespace vz::com

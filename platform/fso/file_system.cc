@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 
+#include "platform/com/object.h"
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/decoder.h"
@@ -34,27 +35,10 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-class FileTextStream final : public TextStream {
+class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
  public:
   FileTextStream(int fd, const std::string& code_page) : fd_(fd), code_page_(code_page) {
     ++live_streams;
-  }
-
-  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
-    if (object == nullptr) return com::E_POINTER;
-    if (riid == com::IID_IUnknown || riid == IID_TextStream) {
-      AddRef();
-      *object = static_cast<TextStream*>(this);
-      return com::S_OK;
-    }
-    *object = nullptr;
-    return com::E_NOINTERFACE;
-  }
-  com::ULONG AddRef() override { return ++references_; }
-  com::ULONG Release() override {
-    com::ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
 
   Text ReadAll() override {
@@ -100,30 +84,12 @@ class FileTextStream final : public TextStream {
     --live_streams;
   }
 
-  std::atomic<com::ULONG> references_{0};
   int fd_;
   std::string code_page_;
 };
 
-class PosixFileSystem final : public FileSystemObject {
+class PosixFileSystem final : public com::Object<FileSystemObject, IID_FileSystemObject> {
  public:
-  com::HRESULT QueryInterface(com::REFIID riid, void** object) override {
-    if (object == nullptr) return com::E_POINTER;
-    if (riid == com::IID_IUnknown || riid == IID_FileSystemObject) {
-      AddRef();
-      *object = static_cast<FileSystemObject*>(this);
-      return com::S_OK;
-    }
-    *object = nullptr;
-    return com::E_NOINTERFACE;
-  }
-  com::ULONG AddRef() override { return ++references_; }
-  com::ULONG Release() override {
-    com::ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-
   com::Ref<TextStream> OpenTextFile(const Text& path, int32_t io_mode, bool create,
                                     int32_t format) override {
     if (io_mode != ForReading || create || format != TristateFalse) Raise(kInvalidArgument);
@@ -150,8 +116,6 @@ class PosixFileSystem final : public FileSystemObject {
 
  private:
   ~PosixFileSystem() = default;
-
-  std::atomic<com::ULONG> references_{0};
 };
 
 }  // namespace
