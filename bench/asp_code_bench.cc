@@ -7,6 +7,7 @@
 #include <random>
 
 #include "generate/asp_code.h"
+#include "tests/expand_tag_reference.h"
 
 namespace vz {
 namespace {
@@ -53,6 +54,17 @@ Text RowByRow(Text text, const ado::RowTable& tags) {
   return text;
 }
 
+// The rows as written: each one through the literal pass-by-pass expansion.
+Text LiteralRowLoop(Text text, const ado::RowTable& tags) {
+  for (int32_t i = 0; i < tags.rows; ++i) {
+    reference::Outcome out = reference::ExpandTag(std::move(text), ado::CellText(tags.At(0, i)),
+                                                  ado::CellText(tags.At(3, i)), kMaxTextLength,
+                                                  int64_t{1} << 40);
+    text = std::move(out.text);
+  }
+  return text;
+}
+
 void BM_AssembleManyRows(benchmark::State& state) {
   const Site& site = ManyRows();
   for (auto _ : state) benchmark::DoNotOptimize(AssembleAspCode(site.page, site.tags));
@@ -68,6 +80,16 @@ void BM_RowByRowManyRows(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(RowByRow(site.page, site.tags));
 }
 BENCHMARK(BM_RowByRowManyRows)->Unit(benchmark::kMillisecond);
+
+void BM_LiteralRowLoopManyRows(benchmark::State& state) {
+  const Site& site = ManyRows();
+  if (LiteralRowLoop(site.page, site.tags) != AssembleAspCode(site.page, site.tags)) {
+    state.SkipWithError("outputs differ");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(LiteralRowLoop(site.page, site.tags));
+}
+BENCHMARK(BM_LiteralRowLoopManyRows)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vz

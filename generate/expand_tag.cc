@@ -35,9 +35,14 @@ class GapText {
   GapText(Text storage, size_t max_capacity)
       : storage_(std::move(storage)), max_capacity_(max_capacity) {
     gap_begin_ = storage_.size();
+    unchanged_prefix_ = unchanged_suffix_ = gap_begin_;
     storage_.resize(std::max(storage_.capacity(), gap_begin_ + gap_begin_ / 4 + 256));
     gap_end_ = storage_.size();
   }
+
+  // How many characters at the start and at the end no Replace has touched.
+  size_t unchanged_prefix() const { return unchanged_prefix_; }
+  size_t unchanged_suffix() const { return unchanged_suffix_; }
 
   size_t size() const { return gap_begin_ + (storage_.size() - gap_end_); }
 
@@ -87,6 +92,8 @@ class GapText {
   // Replaces the characters [from, to) by `insert`.
   // REQUIRES: insert does not point into this buffer.
   void Replace(size_t from, size_t to, TextView insert) {
+    unchanged_prefix_ = std::min(unchanged_prefix_, from);
+    unchanged_suffix_ = std::min(unchanged_suffix_, size() - to);
     MoveGap(from);
     gap_end_ += to - from;
     if (gap_end_ - gap_begin_ < insert.size()) Grow(insert.size());
@@ -131,6 +138,8 @@ class GapText {
 
   Text storage_;
   size_t max_capacity_;
+  size_t unchanged_prefix_ = 0;
+  size_t unchanged_suffix_ = 0;
   size_t gap_begin_ = 0;
   size_t gap_end_ = 0;
   Text window_;
@@ -145,6 +154,12 @@ class Unknown {
   // npos when there is none.
   Unknown(TextView pattern, size_t first, size_t text_size) : pattern_(pattern) {
     if (first != npos) stretches_.push_back({first, text_size});
+  }
+
+  // From every start position of the pattern, ascending.
+  Unknown(TextView pattern, const std::vector<size_t>& starts) : pattern_(pattern) {
+    for (size_t start : starts) stretches_.push_back({start, start + 1});
+    Compact();
   }
 
   // The first occurrence at or after `from`, or npos.
@@ -276,14 +291,26 @@ Text AttributesToCode(Text attributes) {
 }
 
 Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits) {
+  return ExpandTag(std::move(text), std::move(tag_name), std::move(tag_code), limits, nullptr,
+                   nullptr);
+}
+
+Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits,
+               const TagSightings* sightings, TextChange* change) {
   const Text with_attributes = Concat({u"<!--", tag_name, u" "});
   const Text plain = Concat({u"<!--", tag_name, u"-->"});
   const Text closing = Concat({u"<!--/", tag_name, u"-->"});
   constexpr TextView kCommentEnd = u"-->";
   constexpr TextView kData = u"[data]";
 
-  const size_t first_with_attributes = vz::Find(text, with_attributes);
-  const size_t first_plain = vz::Find(text, plain);
+  if (change != nullptr) *change = {text.size(), text.size()};
+  auto first_of = [](const std::vector<size_t>& starts) {
+    return starts.empty() ? npos : starts.front();
+  };
+  const size_t first_with_attributes =
+      sightings != nullptr ? first_of(sightings->with_attributes) : vz::Find(text, with_attributes);
+  const size_t first_plain =
+      sightings != nullptr ? first_of(sightings->plain) : vz::Find(text, plain);
   if (first_with_attributes == npos && first_plain == npos) return text;
   if (vz::Find(tag_code, with_attributes) != npos || vz::Find(tag_code, plain) != npos) {
     Raise(kInvalidArgument,
@@ -305,11 +332,16 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
   const int64_t max_length = std::clamp<int64_t>(limits.max_length, 0, kMaxTextLength);
 
   const size_t name_length = tag_name.size();
-  const size_t first_closing = vz::Find(text, closing);
+  const size_t first_closing =
+      sightings != nullptr ? first_of(sightings->closing) : vz::Find(text, closing);
   GapText page(std::move(text), static_cast<size_t>(max_length) + 1024);
-  Unknown attribute_form(with_attributes, first_with_attributes, page.size());
-  Unknown plain_form(plain, first_plain, page.size());
-  Unknown closing_tags(closing, first_closing, page.size());
+  Unknown attribute_form = sightings != nullptr
+                               ? Unknown(with_attributes, sightings->with_attributes)
+                               : Unknown(with_attributes, first_with_attributes, page.size());
+  Unknown plain_form = sightings != nullptr ? Unknown(plain, sightings->plain)
+                                            : Unknown(plain, first_plain, page.size());
+  Unknown closing_tags = sightings != nullptr ? Unknown(closing, sightings->closing)
+                                              : Unknown(closing, first_closing, page.size());
 
   Text attribute_lines;
   Text block;
@@ -409,6 +441,7 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
     plain_form.Edit(e, after_open, block.size());
     closing_tags.Edit(e, after_open, block.size());
   }
+  if (change != nullptr) *change = {page.unchanged_prefix(), page.unchanged_suffix()};
   return page.Take();
 }
 

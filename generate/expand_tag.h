@@ -34,7 +34,9 @@
 #ifndef VAVIZAR_GENERATE_EXPAND_TAG_H_
 #define VAVIZAR_GENERATE_EXPAND_TAG_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -47,9 +49,31 @@ struct ExpandLimits {
   int64_t max_length = kMaxTextLength;
 };
 
+// Where the three forms of a tag occur in a text: every start position of
+// "<!--N ", of "<!--N-->" and of "<!--/N-->", ascending. A caller that
+// already knows them saves the expansion its first searches of the text.
+struct TagSightings {
+  std::vector<size_t> with_attributes;
+  std::vector<size_t> plain;
+  std::vector<size_t> closing;
+};
+
+// What an expansion changed: the first `prefix` and the last `suffix`
+// characters of the result are those of the text handed in.
+struct TextChange {
+  size_t prefix = 0;
+  size_t suffix = 0;
+};
+
 // `text` with every occurrence of the tag `tag_name` expanded with `tag_code`;
 // `text` itself when it holds no opening tag of that name.
 Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits = {});
+
+// The same, with the sightings of the tag in `text` given (they must be
+// complete and exact; null to search), and what changed reported in
+// `change` (unless null).
+Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits,
+               const TagSightings* sightings, TextChange* change);
 
 // Assignment lines for the attribute text of one opening tag: every "&"
 // becomes a double quote and CR LF, every "=" becomes "=" and a double quote,

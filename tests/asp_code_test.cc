@@ -55,6 +55,21 @@ TEST(AssembleAspCode, RowsApplyInOrder) {
   EXPECT_EQ(AssembleAspCode(u"<!--7-->", Table({{int64_t{7}, 2.5}})), u"<%2.5%>");
 }
 
+// A row's code can complete an opening tag that begins before the changed
+// stretch: "<!--x" followed by the block "<% y%>" opens the tag "x<%".
+TEST(AssembleAspCode, TagsFormedAcrossTheStartOfAChange) {
+  const ado::RowTable rows = Table({{Text(u"a"), Text(u" y")}, {Text(u"x<%"), Text(u"Z")}});
+  EXPECT_EQ(LiteralLoop(u"<!--x<!--a-->-->", rows), u"<%y%>\"\r\nZ%>");
+  EXPECT_EQ(AssembleAspCode(u"<!--x<!--a-->-->", rows), u"<%y%>\"\r\nZ%>");
+  // The same where the name is too long for the quick answer.
+  const Text long_name = u"x0123456789012345678901234567890123456789<%";
+  const ado::RowTable long_rows = Table({{Text(u"a"), Text(u" y")}, {long_name, Text(u"Z")}});
+  const Text page = u"<!--x0123456789012345678901234567890123456789<!--a-->-->";
+  const Text expected = LiteralLoop(page, long_rows);
+  EXPECT_NE(expected.find(u"Z"), Text::npos);
+  EXPECT_EQ(AssembleAspCode(page, long_rows), expected);
+}
+
 TEST(AssembleAspCode, NullCellsAndShortTables) {
   // Code is read before name; either NULL fails, also after rows that worked.
   EXPECT_EQ(FailureOf([] {
@@ -114,21 +129,24 @@ TEST(OpeningTagIndex, AnswersAsASearchWould) {
 // The assembly against every row through ExpandTag, on generated pages and
 // tables whose codes bring in markup of other rows.
 TEST(AssembleAspCode, MatchesTheRowByRowLoopOnGeneratedInput) {
-  static const char16_t* const kNames[] = {u"a", u"b", u"ab", u"", u"a b", u"-"};
-  static const char16_t* const kPieces[] = {u"<!--", u"-->", u"<!--/", u" ",      u"a", u"b",
-                                            u"x",    u"=1",  u"&",     u"[data]", u"-"};
+  static const char16_t* const kNames[] = {
+      u"a", u"b", u"ab", u"", u"a b", u"-", u"abcdefghijklmnopqrstuvwxyz0123456789x"};
+  static const char16_t* const kPieces[] = {
+      u"<!--", u"-->", u"<!--/", u" ",      u"a", u"b",
+      u"x",    u"=1",  u"&",     u"[data]", u"-", u"abcdefghijklmnopqrstuvwxyz0123456789x"};
+  static_assert(std::size(kPieces) == 12);
   std::mt19937 rng(99);
   auto random_text = [&](size_t pieces) {
     Text t;
-    for (size_t i = 0; i < pieces; ++i) t += kPieces[rng() % 11];
+    for (size_t i = 0; i < pieces; ++i) t += kPieces[rng() % std::size(kPieces)];
     return t;
   };
   int compared = 0;
   for (int round = 0; round < 20000; ++round) {
-    Text page = random_text(rng() % 16);
+    Text page = random_text(rng() % 24);
     std::vector<std::pair<ado::Cell, ado::Cell>> rows;
     for (size_t r = rng() % 5; r > 0; --r)
-      rows.emplace_back(Text(kNames[rng() % 6]), random_text(rng() % 6));
+      rows.emplace_back(Text(kNames[rng() % std::size(kNames)]), random_text(rng() % 6));
     ado::RowTable table = Table(rows);
     ExpandLimits limits;
     limits.max_length = 4096;
@@ -154,6 +172,56 @@ TEST(AssembleAspCode, MatchesTheRowByRowLoopOnGeneratedInput) {
   }
   EXPECT_EQ(compared, 20000);
   EXPECT_EQ(LiteralLoop(u"<!--a-->", Table({{Text(u"a"), Text(u"A")}})), u"<%A%>");
+}
+
+// Every start of `needle` in `text`, overlapping ones included.
+std::vector<size_t> Starts(TextView text, TextView needle) {
+  std::vector<size_t> starts;
+  for (size_t at = text.find(needle); at != TextView::npos; at = text.find(needle, at + 1))
+    starts.push_back(at);
+  return starts;
+}
+
+// Expansion told where the tag stands gives what the searching expansion
+// gives, and the change it reports is true of the texts.
+TEST(ExpandTagWithSightings, MatchesTheSearchAndReportsTheChange) {
+  static const char16_t* const kPieces[] = {u"<!--", u"-->", u"<!--/",  u" ", u"a",
+                                            u"b",    u"x",   u"[data]", u"-", u"<!--a"};
+  static const char16_t* const kNames[] = {u"a", u"ab", u"", u"a b", u"-", u"<!--a"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 50000; ++round) {
+    Text text;
+    for (size_t i = rng() % 20; i > 0; --i) text += kPieces[rng() % std::size(kPieces)];
+    Text name = kNames[rng() % std::size(kNames)];
+    Text code;
+    for (size_t i = rng() % 4; i > 0; --i) code += kPieces[rng() % std::size(kPieces)];
+    TagSightings sightings{Starts(text, Concat({u"<!--", name, u" "})),
+                           Starts(text, Concat({u"<!--", name, u"-->"})),
+                           Starts(text, Concat({u"<!--/", name, u"-->"}))};
+    ExpandLimits limits;
+    limits.max_length = 2048;
+    Text expected, actual;
+    int32_t expected_failure = 0, actual_failure = 0;
+    try {
+      expected = ExpandTag(text, name, code, limits);
+    } catch (const Failure& f) {
+      expected_failure = f.number();
+    }
+    TextChange change;
+    try {
+      actual = ExpandTag(text, name, code, limits, &sightings, &change);
+    } catch (const Failure& f) {
+      actual_failure = f.number();
+    }
+    ASSERT_EQ(actual_failure, expected_failure) << ToUtf8(text) << " / " << ToUtf8(name);
+    ASSERT_EQ(actual, expected) << ToUtf8(text) << " / " << ToUtf8(name);
+    if (actual_failure != 0) continue;
+    ASSERT_LE(change.prefix, std::min(text.size(), actual.size()));
+    ASSERT_LE(change.suffix, std::min(text.size(), actual.size()));
+    EXPECT_EQ(TextView(actual).substr(0, change.prefix), TextView(text).substr(0, change.prefix));
+    EXPECT_EQ(TextView(actual).substr(actual.size() - change.suffix),
+              TextView(text).substr(text.size() - change.suffix));
+  }
 }
 
 }  // namespace
