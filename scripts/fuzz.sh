@@ -23,7 +23,8 @@ bash scripts/deps.sh
 out=build/fuzz
 mkdir -p "$out/corpus"
 binary=$out/expand_tag_fuzz
-sources=(fuzz/expand_tag_fuzz.cc generate/expand_tag.cc platform/text.cc platform/failure.cc)
+sources=(fuzz/expand_tag_fuzz.cc generate/expand_tag.cc platform/text.cc platform/memory.cc
+  platform/failure.cc)
 if [[ ! -x $binary ]] || [[ -n $(find "${sources[@]}" tests/expand_tag_*.h generate/*.h platform/*.h \
   -newer "$binary" 2>/dev/null) ]]; then
   echo "building $binary" >&2
