@@ -117,7 +117,8 @@ class LateBound {
     return hr;
   }
 
-  // Set object.name = value (reference) or object.name = value (value).
+  // "Set object.name = value" (DISPATCH_PROPERTYPUTREF) or
+  // "object.name = value" (DISPATCH_PROPERTYPUT).
   HRESULT Put(const char16_t* name, WORD kind, VARIANT value) {
     DISPID dispid;
     if (HRESULT hr = DispId(name, &dispid); FAILED(hr)) return hr;
@@ -126,12 +127,14 @@ class LateBound {
     return Call(dispid, kind, params, nullptr);
   }
 
-  // object.name(args...) or object.name; `args` in their written order.
-  HRESULT Get(const char16_t* name, std::vector<Text> args, Text* result) {
+  // "result = object.name(args...)" or "result = object.name", for a member
+  // that gives a text; `args` in their written order.
+  HRESULT GetText(const char16_t* name, std::vector<Text> args, Text* result) {
     DISPID dispid;
     if (HRESULT hr = DispId(name, &dispid); FAILED(hr)) return hr;
     // Invoke takes the arguments last first.
     std::vector<Bstr> texts;
+    texts.reserve(args.size());
     std::vector<VARIANT> values(args.size());
     for (size_t i = 0; i < args.size(); ++i) {
       texts.emplace_back(args[args.size() - 1 - i]);
@@ -270,9 +273,9 @@ int Run(const std::vector<std::string>& words, Output& output) {
   // code = page.CreateAspCode(SET, PAGE): log = page.Errors
   Text code, log;
   const Text name = FromUtf8(method);
-  if (FAILED(page.Get(name.c_str(), {FromUtf8(args->positional[0]), FromUtf8(args->positional[1])},
-                      &code)) ||
-      FAILED(page.Get(u"Errors", {}, &log))) {
+  if (FAILED(page.GetText(name.c_str(),
+                          {FromUtf8(args->positional[0]), FromUtf8(args->positional[1])}, &code)) ||
+      FAILED(page.GetText(u"Errors", {}, &log))) {
     return Fatal(page.failure, output);
   }
   try {
@@ -299,7 +302,12 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 int main(int argc, char** argv) {
   Output output;
-  int status = Run(std::vector<std::string>(argv + 1, argv + argc), output);
+  int status;
+  try {
+    status = Run(std::vector<std::string>(argv + 1, argv + argc), output);
+  } catch (...) {  // memory ran out on the host's side
+    status = Fatal(vz::ToUtf8(vz::CurrentError().description), output);
+  }
   // Every object is released by now; the module may go.
   vz::com::CoFreeUnusedLibraries();
   bool written = WriteAll(STDOUT_FILENO, output.out);
