@@ -1,5 +1,6 @@
 #include "platform/failure.h"
 
+#include <array>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -40,9 +41,11 @@ std::string WhatText(int32_t number, const Text& description) {
 }  // namespace
 
 const Text& StandardDescription(int32_t number) {
-  // Built once; texts are never modified afterwards, so sharing is safe.
-  static const Text* const kTexts = [] {
-    auto* texts = new Text[std::size(kTable) + 1];
+  // Built once; texts are never modified afterwards, so sharing is safe. The
+  // table is a static object, not a heap block left behind: a component module
+  // holds its own copy and frees it when the module is unloaded.
+  static const std::array<Text, std::size(kTable) + 1> kTexts = [] {
+    std::array<Text, std::size(kTable) + 1> texts;
     for (size_t i = 0; i < std::size(kTable); ++i) texts[i] = kTable[i].description;
     texts[std::size(kTable)] = u"Application-defined or object-defined error";
     return texts;

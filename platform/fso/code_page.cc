@@ -4,6 +4,7 @@
 #include <langinfo.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 
@@ -39,6 +40,17 @@ std::string LocaleCharset() {
   return codeset;
 }
 
+// The setting a process starts with: $VAVIZAR_CODEPAGE when it names a code
+// page iconv knows, else the locale's character set.
+std::string InitialCodePage() {
+  const char* variable = std::getenv("VAVIZAR_CODEPAGE");
+  if (variable != nullptr && *variable != 0) {
+    std::string name = IconvName(variable);
+    if (IconvKnows(name)) return name;
+  }
+  return LocaleCharset();
+}
+
 }  // namespace
 
 std::string IconvName(std::string_view number_or_name) {
@@ -61,7 +73,7 @@ void SetCodePage(std::string_view number_or_name) {
 
 std::string CodePage() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (!setting) setting = LocaleCharset();
+  if (!setting) setting = InitialCodePage();
   return *setting;
 }
 
