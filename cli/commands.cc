@@ -43,7 +43,15 @@ int Usage(const Command& command, const std::string& problem, Output& output) {
   return kExitUsage;
 }
 
-std::string Describe(const Failure& f) { return ToUtf8(f.description()); }
+// A failure's description on one line: line breaks that a driver's message
+// may hold become blanks.
+std::string Describe(const Failure& f) {
+  std::string text = ToUtf8(f.description());
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
 
 // Opens the database that --db or --odbc names.
 std::optional<com::Ref<ado::DatabaseConnection>> OpenDatabase(const Command& command,
@@ -65,11 +73,16 @@ std::optional<com::Ref<ado::DatabaseConnection>> OpenDatabase(const Command& com
     connection_string = FromUtf8(odbc->second);
   }
   try {
-    return ado::OpenConnection(connection_string);
+    com::Ref<ado::DatabaseConnection> conn = ado::OpenConnection(connection_string);
+    // SQLite opens any file lazily; reading its schema here tells a file that
+    // is no database apart before the page's queries would log it.
+    if (db != args.options.end())
+      conn->Execute(u"select count(*) from sqlite_master", ado::adOptionUnspecified)->Close();
+    return conn;
   } catch (const Failure& f) {
-    const std::string& what =
-        db != args.options.end() ? db->second : std::string("the ODBC source");
-    output.err += "vavizar " + std::string(command.name) + ": cannot open database " + what + ": " +
+    const std::string what =
+        db != args.options.end() ? "database '" + db->second + "'" : std::string("the ODBC source");
+    output.err += "vavizar " + std::string(command.name) + ": cannot open " + what + ": " +
                   Describe(f) + "\n";
     *status = kExitUsage;
     return std::nullopt;

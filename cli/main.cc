@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ bool WriteAll(int fd, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The template files' default code page is the character set of the
+  // user's locale, which the process takes on only when asked.
+  std::setlocale(LC_CTYPE, "");
   std::vector<std::string> args(argv + 1, argv + argc);
   vz::cli::Output output;
   int status = vz::cli::Run(args, output);

@@ -47,7 +47,7 @@ INSERT INTO web_tag VALUES ('footer', NULL, 'copyright line',
 
 -- Tags of the news list.
 INSERT INTO web_tag VALUES ('newslist', 1, 'one item per news row',
-  'Set rs = Conn.Execute("select title, url from news order by posted desc")' || char(13, 10) ||
+  'Set rs = Conn.Execute("select title, url, summary from news order by posted desc")' || char(13, 10) ||
   'Do While Not rs.EOF' || char(13, 10) || '[data]' || char(13, 10) ||
   'rs.MoveNext' || char(13, 10) || 'Loop' || char(13, 10) || 'rs.Close');
 INSERT INTO web_tag VALUES ('field', 1, 'a column of the current news row',
