@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 
+#include "cli/database.h"
 #include "cli/options.h"
 #include "component/page_ptr.h"
 #include "platform/ado/open.h"
@@ -43,50 +44,24 @@ int Usage(const Command& command, const std::string& problem, Output& output) {
   return kExitUsage;
 }
 
-// A failure's description on one line: line breaks that a driver's message
-// may hold become blanks.
-std::string Describe(const Failure& f) {
-  std::string text = ToUtf8(f.description());
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
-}
+std::string Describe(const Failure& f) { return OneLine(f.description()); }
 
 // Opens the database that --db or --odbc names.
 std::optional<com::Ref<ado::DatabaseConnection>> OpenDatabase(const Command& command,
                                                               const ParsedArgs& args,
                                                               Output& output, int* status) {
-  auto db = args.options.find("db");
-  auto odbc = args.options.find("odbc");
-  if ((db == args.options.end()) == (odbc == args.options.end())) {
-    *status = Usage(command, "give one of --db FILE or --odbc STRING", output);
-    return std::nullopt;
-  }
-  Text connection_string;
-  if (db != args.options.end()) {
-    // A plain path is taken for a SQLite file; spelling it out keeps a path
-    // with '=' or ';' in it from being read as a connection string.
-    connection_string = Concat({u"Provider=SQLite;Data Source={", FromUtf8(db->second), u"}"});
-    if (db->second.find('}') != std::string::npos) connection_string = FromUtf8(db->second);
+  std::string problem;
+  bool usage_mistake = false;
+  std::optional<com::Ref<ado::DatabaseConnection>> conn =
+      cli::OpenDatabase(args, &problem, &usage_mistake);
+  if (conn) return conn;
+  if (usage_mistake) {
+    *status = Usage(command, problem, output);
   } else {
-    connection_string = FromUtf8(odbc->second);
-  }
-  try {
-    com::Ref<ado::DatabaseConnection> conn = ado::OpenConnection(connection_string);
-    // SQLite opens any file lazily; reading its schema here tells a file that
-    // is no database apart before the page's queries would log it.
-    if (db != args.options.end())
-      conn->Execute(u"select count(*) from sqlite_master", ado::adOptionUnspecified)->Close();
-    return conn;
-  } catch (const Failure& f) {
-    const std::string what =
-        db != args.options.end() ? "database '" + db->second + "'" : std::string("the ODBC source");
-    output.err += "vavizar " + std::string(command.name) + ": cannot open " + what + ": " +
-                  Describe(f) + "\n";
+    output.err += "vavizar " + std::string(command.name) + ": " + problem + "\n";
     *status = kExitUsage;
-    return std::nullopt;
   }
+  return std::nullopt;
 }
 
 int RunPage(const Command& command, const ParsedArgs& args, Output& output) {

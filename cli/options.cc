@@ -9,7 +9,11 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
   bool options_end = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (options_end || arg.size() < 2 || arg[0] != '-') {
+    // A negative number is an argument (an identifier such as -1), not an
+    // option.
+    const bool negative_number = arg.size() >= 2 && arg[0] == '-' &&
+                                 arg.find_first_not_of("0123456789", 1) == std::string::npos;
+    if (options_end || arg.size() < 2 || arg[0] != '-' || negative_number) {
       parsed.positional.push_back(arg);
       continue;
     }

@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/database.h"
 #include "cli/options.h"
 #include "platform/ado/open.h"
 #include "platform/com/error_info.h"
@@ -175,26 +176,12 @@ class LateBound {
 // Opens the database that --db or --odbc names, as `vavizar asp` does.
 std::optional<Ref<ado::DatabaseConnection>> OpenDatabase(const cli::ParsedArgs& args,
                                                          Output& output, int* status) {
-  auto db = args.options.find("db");
-  auto odbc = args.options.find("odbc");
-  if ((db == args.options.end()) == (odbc == args.options.end())) {
-    *status = Usage("give one of --db FILE or --odbc STRING", output);
-    return std::nullopt;
-  }
-  Text connection_string;
-  if (db != args.options.end()) {
-    connection_string = Concat({u"Provider=SQLite;Data Source={", FromUtf8(db->second), u"}"});
-    if (db->second.find('}') != std::string::npos) connection_string = FromUtf8(db->second);
-  } else {
-    connection_string = FromUtf8(odbc->second);
-  }
-  try {
-    return ado::OpenConnection(connection_string);
-  } catch (const Failure& f) {
-    const std::string what = db != args.options.end() ? db->second : "the ODBC source";
-    *status = Fatal("cannot open database " + what + ": " + ToUtf8(f.description()), output);
-    return std::nullopt;
-  }
+  std::string problem;
+  bool usage_mistake = false;
+  std::optional<Ref<ado::DatabaseConnection>> conn =
+      cli::OpenDatabase(args, &problem, &usage_mistake);
+  if (!conn) *status = usage_mistake ? Usage(problem, output) : Fatal(problem, output);
+  return conn;
 }
 
 // Creates the class registered under kProgId and asks it for IDispatch.

@@ -199,6 +199,16 @@ TEST_F(CliTest, DoubleDashEndsTheOptions) {
   EXPECT_EQ(r.out, "");
 }
 
+TEST_F(CliTest, ANegativeNumberIsAnIdentifierNotAnOption) {
+  RunSql(db_, "INSERT INTO web_templet VALUES (-1, -2, 'simple.html');\n");
+  Result r = RunCli(PageArgs("asp", "-2", "-1"));
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(r.out, "<p><%Response.Write 1%></p>");
+  // A dash and anything but digits stays an option.
+  r = RunCli(PageArgs("asp", "-2x", "-1"));
+  EXPECT_EQ(r.status, cli::kExitUsage);
+}
+
 TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
   struct Case {
     std::vector<std::string> args;  // "DB" stands for the site's database

@@ -338,7 +338,8 @@ TEST_F(LateBoundHostTest, UsageMistakesExitTwo) {
   Result no_db = Host({"--db", dir_ / "none.db", "1", "12"});
   EXPECT_EQ(no_db.status, 2);
   EXPECT_EQ(
-      no_db.err.rfind("late-bound-host: cannot open database " + (dir_ / "none.db") + ": ", 0), 0u)
+      no_db.err.rfind("late-bound-host: cannot open database '" + (dir_ / "none.db") + "': ", 0),
+      0u)
       << no_db.err;
 }
 
