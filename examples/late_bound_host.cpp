@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -31,6 +32,7 @@
 
 #include "cli/database.h"
 #include "cli/options.h"
+#include "cli/write.h"
 #include "platform/ado/open.h"
 #include "platform/com/error_info.h"
 #include "platform/com/ref.h"
@@ -274,20 +276,12 @@ int Run(const std::vector<std::string>& words, Output& output) {
   return log.empty() ? kExitOk : kExitLogged;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As the vavizar command: the default code page of the template files is
+  // the character set of the user's locale.
+  std::setlocale(LC_CTYPE, "");
   Output output;
   int status;
   try {
@@ -297,8 +291,8 @@ int main(int argc, char** argv) {
   }
   // Every object is released by now; the module may go.
   vz::com::CoFreeUnusedLibraries();
-  bool written = WriteAll(STDOUT_FILENO, output.out);
-  WriteAll(STDERR_FILENO, output.err);
+  bool written = cli::WriteAll(STDOUT_FILENO, output.out);
+  cli::WriteAll(STDERR_FILENO, output.err);
   if (!written) {
     std::perror("late-bound-host: cannot write the output");
     return kExitUsage;
