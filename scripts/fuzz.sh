@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Builds the tag-expansion fuzz target (clang, libFuzzer, AddressSanitizer and
-# UndefinedBehaviorSanitizer) into build/fuzz and runs it against the literal
-# passes.
-#   scripts/fuzz.sh short   replays the seed corpus, then fuzzes for about 60 s
-#   scripts/fuzz.sh long    fuzzes for FUZZ_SECONDS (default 4 hours)
-# New inputs go to build/fuzz/corpus; a failing input is written to build/fuzz/
-# and the script exits non-zero. Copy findings into fuzz/corpus/expand_tag and
-# add them to the golden table.
+# Builds the fuzz targets (clang, libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer) into build/fuzz, replays each seed corpus and
+# fuzzes each target:
+#   expand_tag     the fast tag expansion against the literal passes
+#   execute_code   the one-pass execute code against the literal conversion
+#   decoder        any bytes in each code page, whole and in pieces
+#
+#   scripts/fuzz.sh short   replays the corpora, then fuzzes about 100 s in all
+#   scripts/fuzz.sh long    fuzzes each target for FUZZ_SECONDS (default 4 hours)
+# New inputs go to build/fuzz/corpus/TARGET; a failing input is written to
+# build/fuzz/ and the script exits non-zero. Copy findings into
+# fuzz/corpus/TARGET and add them to the target's unit tests.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 mode=${1:-short}
 case "$mode" in
-  short) seconds=60 ;;
-  long) seconds=${FUZZ_SECONDS:-14400} ;;
+  short) budget=(expand_tag:60 execute_code:20 decoder:20) ;;
+  long)
+    s=${FUZZ_SECONDS:-14400}
+    budget=(expand_tag:$s execute_code:$s decoder:$s)
+    ;;
   *)
     echo "usage: scripts/fuzz.sh short|long" >&2
     exit 2
@@ -21,22 +28,37 @@ esac
 
 bash scripts/deps.sh
 out=build/fuzz
-mkdir -p "$out/corpus"
-binary=$out/expand_tag_fuzz
-sources=(fuzz/expand_tag_fuzz.cc generate/expand_tag.cc platform/text.cc platform/memory.cc
-  platform/failure.cc)
-if [[ ! -x $binary ]] || [[ -n $(find "${sources[@]}" tests/expand_tag_*.h generate/*.h platform/*.h \
-  -newer "$binary" 2>/dev/null) ]]; then
-  echo "building $binary" >&2
-  clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
-    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-    -I. "${sources[@]}" -o "$binary"
-fi
+mkdir -p "$out"
 
-flags=(-timeout=20 -rss_limit_mb=2048 -max_len=1024 -dict=fuzz/expand_tag.dict
-  -artifact_prefix="$out/")
-echo "replaying fuzz/corpus/expand_tag" >&2
-"$binary" "${flags[@]}" -runs=0 fuzz/corpus/expand_tag
-echo "fuzzing for $seconds s" >&2
-"$binary" "${flags[@]}" -max_total_time="$seconds" -print_final_stats=1 \
-  "$out/corpus" fuzz/corpus/expand_tag
+common=(platform/text.cc platform/memory.cc platform/failure.cc)
+sources_of() {
+  case "$1" in
+    expand_tag) echo fuzz/expand_tag_fuzz.cc generate/expand_tag.cc "${common[@]}" ;;
+    execute_code) echo fuzz/execute_code_fuzz.cc execute/execute_code.cc "${common[@]}" ;;
+    decoder) echo fuzz/decoder_fuzz.cc platform/fso/decoder.cc "${common[@]}" ;;
+  esac
+}
+
+for entry in "${budget[@]}"; do
+  target=${entry%%:*}
+  seconds=${entry##*:}
+  binary=$out/${target}_fuzz
+  read -r -a sources <<<"$(sources_of "$target")"
+  if [[ ! -x $binary ]] || [[ -n $(find "${sources[@]}" tests/*.h generate/*.h execute/*.h \
+    platform/*.h platform/fso/*.h -newer "$binary" 2>/dev/null) ]]; then
+    echo "building $binary" >&2
+    clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
+      -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
+      -I. "${sources[@]}" -o "$binary"
+  fi
+  mkdir -p "$out/corpus/$target"
+  max_len=4096
+  [[ $target == expand_tag ]] && max_len=1024  # keeps each run of the literal passes short
+  flags=(-timeout=20 -rss_limit_mb=2048 -max_len=$max_len -artifact_prefix="$out/$target-")
+  [[ -f fuzz/$target.dict ]] && flags+=(-dict="fuzz/$target.dict")
+  echo "== $target: replaying fuzz/corpus/$target" >&2
+  "$binary" "${flags[@]}" -runs=0 "fuzz/corpus/$target"
+  echo "== $target: fuzzing for $seconds s" >&2
+  "$binary" "${flags[@]}" -max_total_time="$seconds" -print_final_stats=1 \
+    "$out/corpus/$target" "fuzz/corpus/$target"
+done

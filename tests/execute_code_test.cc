@@ -6,41 +6,10 @@
 #include <random>
 
 #include "platform/failure.h"
+#include "tests/execute_code_reference.h"
 
 namespace vz {
 namespace {
-
-// The conversion written step by step with the run-time's string functions,
-// as the reference for the single-pass code. Lone CR and LF are written as
-// constants; a private-use character stands for CR LF while they are.
-Text ReferenceSegment(const Text& segment, bool is_code) {
-  if (is_code) return u"\r\n" + segment + u"\r\n";
-  Text s = Replace(segment, u"\"", u"\"\"");
-  s = Replace(s, u"\r\n", u"\ue000");
-  s = Replace(s, u"\r", u"\" & vbCr & \"");
-  s = Replace(s, u"\n", u"\" & vbLf & \"");
-  s = Replace(s, u"\ue000", u"\" & vbCrLf\r\nResponse.Write \"");
-  return u"Response.Write \"" + s + u"\"";
-}
-
-Text ReferenceExecuteCode(const Text& t) {
-  Text out;
-  const int32_t length = Len(t);
-  bool is_code = Left(t, 2) == u"<%";
-  int32_t start = is_code ? 3 : 1;
-  int32_t p = InStr(start, t, is_code ? u"%>" : u"<%");
-  if (p == 0) return ReferenceSegment(t, false);
-  int32_t end = p - 1;
-  while (start <= length) {
-    out += ReferenceSegment(Mid(t, start, end - start + 1), is_code);
-    if (is_code) end += 2;
-    is_code = end + 2 <= length && Mid(t, end + 1, 2) == u"<%";
-    start = end + 1 + (is_code ? 2 : 0);
-    p = start <= length ? InStr(start, t, is_code ? u"%>" : u"<%") : 0;
-    end = p != 0 ? p - 1 : length;
-  }
-  return out;
-}
 
 struct Case {
   const char16_t* page;
@@ -92,7 +61,7 @@ TEST(ExecuteCode, WorkedExampleAndEdgeCases) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ExecuteCodeOf(c.page), c.code) << ToUtf8(c.page);
-    EXPECT_EQ(ReferenceExecuteCode(c.page), c.code) << "reference: " << ToUtf8(c.page);
+    EXPECT_EQ(reference::ExecuteCode(c.page), c.code) << "reference: " << ToUtf8(c.page);
   }
 }
 
@@ -118,7 +87,7 @@ TEST(ExecuteCode, MatchesTheReferenceOnGeneratedPages) {
     Text page;
     size_t pieces = rng() % 14;
     for (size_t i = 0; i < pieces; ++i) page += kPieces[rng() % 12];
-    ASSERT_EQ(ExecuteCodeOf(page), ReferenceExecuteCode(page)) << ToUtf8(page);
+    ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
   }
 }
 
