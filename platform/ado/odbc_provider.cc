@@ -231,8 +231,15 @@ class OdbcConnection final : public com::Object<DatabaseConnection, IID_Connecti
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
       RaiseOdbc(Stage::kStatement, SQL_HANDLE_DBC, dbc_);
     }
-    // From here the record set owns the statement and frees it on every path.
-    com::Ref<OdbcRecordset> recordset(new OdbcRecordset(this, stmt));
+    // From here the record set owns the statement and frees it on every path;
+    // until it exists, the statement is freed here if making it fails.
+    com::Ref<OdbcRecordset> recordset;
+    try {
+      recordset = com::Ref<OdbcRecordset>(new OdbcRecordset(this, stmt));
+    } catch (...) {
+      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      throw;
+    }
     if (InjectFault()) RaiseInjected(Stage::kStatement);
     SQLRETURN rc =
         SQLExecDirectW(stmt, Wide(command_text), static_cast<SQLINTEGER>(command_text.size()));
@@ -434,7 +441,15 @@ com::Ref<DatabaseConnection> OpenOdbc(const Text& connection_string) {
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     RaiseDiagnostics(Stage::kConnect, records);
   }
-  com::Ref<DatabaseConnection> connection(new OdbcConnection(env, dbc));
+  com::Ref<DatabaseConnection> connection;
+  try {
+    connection = com::Ref<DatabaseConnection>(new OdbcConnection(env, dbc));
+  } catch (...) {
+    SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    throw;
+  }
   EnforceReadOnly(dbc);
   return connection;
 }

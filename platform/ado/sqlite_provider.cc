@@ -187,8 +187,12 @@ class SqliteConnection final : public com::Object<DatabaseConnection, IID_Connec
                            : sqlite3_prepare16_v2(db_, command_text.data(), bytes, &stmt, &tail);
     if (rc != SQLITE_OK) RaiseSqlite(db_, rc);
     if (stmt == nullptr) Raise(kNoCommandText, u"Command text was not set for the command object.");
-    RefuseSecondStatement(stmt, command_text, tail);
+    // Finalized here on every way out until the record set owns it: an open
+    // statement would keep the whole database from ever closing.
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(stmt, sqlite3_finalize);
+    RefuseSecondStatement(command_text, tail);
     com::Ref<SqliteRecordset> recordset(new SqliteRecordset(this, db_, stmt));
+    owned.release();
     recordset->Start();
     return com::Ref<Recordset>(recordset.get());
   }
@@ -212,7 +216,7 @@ class SqliteConnection final : public com::Object<DatabaseConnection, IID_Connec
 
   // One call runs one statement: text after the first statement that is more
   // than blanks and comments is refused before anything runs.
-  void RefuseSecondStatement(sqlite3_stmt* first, const Text& command_text, const void* tail) {
+  void RefuseSecondStatement(const Text& command_text, const void* tail) {
     const auto* rest = static_cast<const char16_t*>(tail);
     const char16_t* end = command_text.data() + command_text.size();
     if (rest == nullptr || rest >= end) return;
@@ -220,7 +224,6 @@ class SqliteConnection final : public com::Object<DatabaseConnection, IID_Connec
     int rc = sqlite3_prepare16_v2(db_, rest, static_cast<int>((end - rest) * 2), &second, nullptr);
     sqlite3_finalize(second);
     if (rc == SQLITE_OK && second == nullptr) return;
-    sqlite3_finalize(first);
     Raise(kErrorsInCommand, u"only one statement can be run at a time");
   }
 
@@ -255,7 +258,10 @@ com::Ref<DatabaseConnection> OpenSqlite(const Text& path) {
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(db, sqlite3_close_v2);
     RaiseSqlite(db, rc, path);
   }
-  return com::Ref<DatabaseConnection>(new SqliteConnection(db));
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(db, sqlite3_close_v2);
+  com::Ref<DatabaseConnection> connection(new SqliteConnection(db));
+  handle.release();  // the connection closes it now
+  return connection;
 }
 
 }  // namespace vz::ado

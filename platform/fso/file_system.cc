@@ -106,8 +106,15 @@ class PosixFileSystem final : public com::Object<FileSystemObject, IID_FileSyste
       fd = open(posix.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     }
     if (fd < 0) RaiseFileError(errno, posix);
-    // From here the stream owns the descriptor and closes it on every path.
-    com::Ref<FileTextStream> stream(new FileTextStream(fd, code_page));
+    // From here the stream owns the descriptor and closes it on every path;
+    // until it exists, the descriptor is closed here if making it fails.
+    com::Ref<FileTextStream> stream;
+    try {
+      stream = com::Ref<FileTextStream>(new FileTextStream(fd, code_page));
+    } catch (...) {
+      close(fd);
+      throw;
+    }
     struct stat info;
     if (fstat(fd, &info) != 0) RaiseFileError(errno, "");
     if (!S_ISREG(info.st_mode)) Raise(kPathFileAccessError);
