@@ -26,10 +26,11 @@ const char kCheckUsage[] =
     "  --page PAGE            only this page of the set\n"
     "  --json                 one JSON object a finding instead (fields file, line,\n"
     "                         column, kind, tag, row, row_name, message)\n"
-    "  --encoding ENC         the output encoding whose missing characters are\n"
-    "                         reported (default UTF-8)\n"
     "exit status of check: 0 no findings, 1 findings, 2 bad usage or a database\n"
-    "             that cannot be opened or read\n";
+    "             that cannot be opened or read\n"
+    "The options below are shared with asp and exec (their exit status is not that\n"
+    "of check); here --encoding names the output encoding whose missing\n"
+    "characters are reported.\n";
 
 namespace {
 
