@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 
+#include "cli/check_command.h"
 #include "cli/database.h"
 #include "cli/options.h"
 #include "component/page_ptr.h"
@@ -136,6 +137,13 @@ const Command kCommands[] = {
      {"db", "odbc", "templates", "codepage", "encoding"},
      {},
      2},
+    {"check",
+     "find template and tag-row mistakes in the pages of a set",
+     kCheckUsage,
+     [](const Command&, const ParsedArgs& args, Output& output) { return RunCheck(args, output); },
+     {"db", "odbc", "templates", "codepage", "encoding", "set", "page"},
+     {"json"},
+     0},
     {"register",
      "register a component module",
      "usage: vavizar register MODULE\n"

@@ -77,4 +77,27 @@ std::string Encode(std::string_view number_or_name, TextView text) {
 
 void CheckEncoding(std::string_view number_or_name) { Converter check(number_or_name); }
 
+std::vector<size_t> Unencodable(std::string_view number_or_name, TextView text) {
+  Converter converter(number_or_name);
+  std::vector<size_t> positions;
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
+  size_t in_left = text.size() * sizeof(char16_t);
+  char buffer[8192];
+  while (in_left > 0) {
+    char* out_at = buffer;
+    size_t out_left = sizeof buffer;
+    size_t rc = iconv(converter.get(), &in, &in_left, &out_at, &out_left);
+    int error = errno;
+    if (rc != static_cast<size_t>(-1)) break;
+    if (error == E2BIG) continue;
+    // The same two cases as in Encode: the character at `done` is not held.
+    const size_t done = text.size() - in_left / sizeof(char16_t);
+    positions.push_back(done);
+    const size_t skip = CharacterUnits(text.substr(done)) * sizeof(char16_t);
+    in += skip;
+    in_left -= skip;
+  }
+  return positions;
+}
+
 }  // namespace vz::fso

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -19,6 +20,11 @@ std::string Encode(std::string_view number_or_name, TextView text);
 
 // Raises 5 "Unknown encoding 'X'" unless text can be encoded in the set.
 void CheckEncoding(std::string_view number_or_name);
+
+// The 0-based positions in `text` of the characters that the set cannot
+// hold, ascending: those Encode writes as "?" (a surrogate pair counts once,
+// at its first unit). Raises 5 as Encode does.
+std::vector<size_t> Unencodable(std::string_view number_or_name, TextView text);
 
 }  // namespace vz::fso
 
