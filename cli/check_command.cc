@@ -22,15 +22,13 @@ const char kCheckUsage[] =
     "SET (or only of PAGE) for mistakes that make generating a page fail or come\n"
     "out other than meant, and writes one finding a line to stdout:\n"
     "FILE:LINE:COLUMN: KIND: MESSAGE, the source line and a caret under the column.\n"
+    "Characters that the encoding of --encoding cannot hold are findings too.\n"
     "  --set SET              the template set (required)\n"
     "  --page PAGE            only this page of the set\n"
     "  --json                 one JSON object a finding instead (fields file, line,\n"
     "                         column, kind, tag, row, row_name, message)\n"
-    "exit status of check: 0 no findings, 1 findings, 2 bad usage or a database\n"
-    "             that cannot be opened or read\n"
-    "The options below are shared with asp and exec (their exit status is not that\n"
-    "of check); here --encoding names the output encoding whose missing\n"
-    "characters are reported.\n";
+    "exit status: 0 no findings, 1 findings, 2 bad usage or a database that cannot\n"
+    "             be opened or read\n";
 
 namespace {
 

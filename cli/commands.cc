@@ -35,7 +35,9 @@ constexpr const char* kPageOptions =
     "  --codepage CP          code page of the template files: a number (936, 1252,\n"
     "                         65001, ...) or a name (GBK, UTF-8); default: the\n"
     "                         locale's character set, UTF-8 where it names none\n"
-    "  --encoding ENC         encoding of what is written to stdout (default UTF-8)\n"
+    "  --encoding ENC         encoding of what is written to stdout (default UTF-8)\n";
+
+constexpr const char* kPageExitStatus =
     "exit status: 0 nothing logged, 1 the page's error log gained lines,\n"
     "             2 bad usage or a database that cannot be opened\n";
 
@@ -199,6 +201,7 @@ int Run(const std::vector<std::string>& args, Output& output) {
     if (parsed->help) {
       output.out += command.usage;
       if (command.valued.count("db") != 0) output.out += kPageOptions;
+      if (command.run == RunPage) output.out += kPageExitStatus;
       return kExitOk;
     }
     if (parsed->positional.size() != command.positional) {
