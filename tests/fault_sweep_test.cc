@@ -15,8 +15,10 @@
 #include <new>
 
 #include "component/page_ptr.h"
+#include "platform/ado/fault.h"
 #include "platform/ado/open.h"
 #include "platform/failure.h"
+#include "platform/fso/fault.h"
 #include "platform/fso/file_system.h"
 #include "tests/store_fixture.h"
 
@@ -78,7 +80,7 @@ using testing::RunSql;
 using testing::TempDir;
 using testing::WriteBytes;
 
-class AllocationSweep : public ::testing::Test {
+class FaultSweep : public ::testing::Test {
  protected:
   void SetUp() override {
     db_ = dir_ / "site.db";
@@ -160,7 +162,53 @@ class AllocationSweep : public ::testing::Test {
   com::Ref<ado::DatabaseConnection> conn_;
 };
 
-TEST_F(AllocationSweep, ServerPageCodeSurvivesEveryFailedAllocation) {
+// The same sweep over the calls a page makes to the database and to the
+// file system: each failed call gives an empty code and exactly one log line
+// with the failure the layer reports, and leaves nothing behind.
+TEST_F(FaultSweep, EveryFailedDatabaseOrFileCallIsLoggedOnce) {
+  struct Layer {
+    const char* name;
+    void (*fail_nth)(int64_t);
+    bool (*fired)();
+  } layers[] = {{"database", ado::FailNthCall, ado::FaultFired},
+                {"file", fso::FailNthCall, fso::FaultFired}};
+  for (const Layer& layer : layers) {
+    PagePtr page = NewPage();
+    const Text expected = page.CreateAspCode(u"1", u"1");
+    const int descriptors = OpenDescriptors();
+    const unsigned conn_refs = References(conn_.get());
+    int n = 1;
+    for (;; ++n) {
+      SCOPED_TRACE(std::string(layer.name) + " call " + std::to_string(n));
+      const size_t log_before = page.GetErrors().size();
+      layer.fail_nth(n);
+      const Text code = page.CreateAspCode(u"1", u"1");
+      const bool fired = layer.fired();
+      layer.fail_nth(0);
+      const std::vector<Text> added = Entries(page.GetErrors().substr(log_before));
+      if (!fired) {
+        EXPECT_EQ(code, expected);
+        EXPECT_TRUE(added.empty());
+        break;
+      }
+      // A failed close after the template was read keeps its text: the
+      // routine that closes logs the failure and goes on with the text.
+      EXPECT_TRUE(code.empty() || code == expected) << ToUtf8(code);
+      ASSERT_EQ(added.size(), 1u);
+      EXPECT_TRUE(added[0].rfind(u"[-2147467259] ", 0) == 0 || added[0] == u"[57] Device I/O error")
+          << ToUtf8(added[0]);
+      EXPECT_EQ(OpenDescriptors(), descriptors);
+      EXPECT_EQ(References(conn_.get()), conn_refs);
+      EXPECT_EQ(ado::LiveRecordsets(), 0);
+      EXPECT_EQ(fso::LiveTextStreams(), 0);
+      ASSERT_LT(n, 100);
+    }
+    std::printf("%s calls: %d failed one at a time\n", layer.name, n - 1);
+    EXPECT_GT(n, 2);
+  }
+}
+
+TEST_F(FaultSweep, ServerPageCodeSurvivesEveryFailedAllocation) {
   const int once = Sweep(false, false);
   const int onwards = Sweep(false, true);
   EXPECT_GT(once, 20);
@@ -169,7 +217,7 @@ TEST_F(AllocationSweep, ServerPageCodeSurvivesEveryFailedAllocation) {
               onwards - 1);
 }
 
-TEST_F(AllocationSweep, ExecuteCodeSurvivesEveryFailedAllocation) {
+TEST_F(FaultSweep, ExecuteCodeSurvivesEveryFailedAllocation) {
   const int once = Sweep(true, false);
   const int onwards = Sweep(true, true);
   EXPECT_GT(once, 20);
