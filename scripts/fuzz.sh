@@ -5,8 +5,9 @@
 #   expand_tag     the fast tag expansion against the literal passes
 #   execute_code   the one-pass execute code against the literal conversion
 #   decoder        any bytes in each code page, whole and in pieces
+#   pipeline       a page from a template and tag rows, against the row loop
 #
-#   scripts/fuzz.sh short   replays the corpora, then fuzzes about 100 s in all
+#   scripts/fuzz.sh short   replays the corpora, then fuzzes about 2 minutes in all
 #   scripts/fuzz.sh long    fuzzes each target for FUZZ_SECONDS (default 4 hours)
 # New inputs go to build/fuzz/corpus/TARGET; a failing input is written to
 # build/fuzz/ and the script exits non-zero. Copy findings into
@@ -15,10 +16,10 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 mode=${1:-short}
 case "$mode" in
-  short) budget=(expand_tag:60 execute_code:20 decoder:20) ;;
+  short) budget=(expand_tag:50 execute_code:20 decoder:20 pipeline:30) ;;
   long)
     s=${FUZZ_SECONDS:-14400}
-    budget=(expand_tag:$s execute_code:$s decoder:$s)
+    budget=(expand_tag:$s execute_code:$s decoder:$s pipeline:$s)
     ;;
   *)
     echo "usage: scripts/fuzz.sh short|long" >&2
@@ -36,6 +37,10 @@ sources_of() {
     expand_tag) echo fuzz/expand_tag_fuzz.cc generate/expand_tag.cc "${common[@]}" ;;
     execute_code) echo fuzz/execute_code_fuzz.cc execute/execute_code.cc "${common[@]}" ;;
     decoder) echo fuzz/decoder_fuzz.cc platform/fso/decoder.cc "${common[@]}" ;;
+    pipeline)
+      echo fuzz/pipeline_fuzz.cc generate/asp_code.cc generate/expand_tag.cc \
+        execute/execute_code.cc platform/ado/cell.cc "${common[@]}"
+      ;;
   esac
 }
 

@@ -1,0 +1,91 @@
+// libFuzzer target: a whole page from an in-memory template and tag rows.
+// The assembly (with its index of comments and its partial updates) must
+// give exactly what handing every row to the expansion gives, and its
+// execute code what the literal conversion gives.
+//
+// Input layout: pieces separated by NUL bytes: the template, then name and
+// code of each row, at most eight rows. Each byte is one character; bytes
+// from 0x80 up become CJK characters. A NUL cell stands for a row piece
+// that is the single byte 0x01.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "execute/execute_code.h"
+#include "generate/asp_code.h"
+#include "platform/failure.h"
+#include "tests/execute_code_reference.h"
+
+namespace {
+
+vz::Text Decode(const uint8_t* data, size_t size) {
+  vz::Text out;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t b = data[i];
+    out.push_back(b < 0x80 ? static_cast<char16_t>(b) : static_cast<char16_t>(0x4E00 + b - 0x80));
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 4096) return 0;
+  std::vector<vz::ado::Cell> pieces;
+  size_t start = 0;
+  for (size_t i = 0; i <= size; ++i) {
+    if (i == size || data[i] == 0) {
+      if (i - start == 1 && data[start] == 1) {
+        pieces.emplace_back();  // NULL
+      } else {
+        pieces.emplace_back(Decode(data + start, i - start));
+      }
+      start = i + 1;
+    }
+  }
+  const vz::Text templet = vz::ado::IsNull(pieces[0]) ? vz::Text() : std::get<vz::Text>(pieces[0]);
+  const int32_t rows = static_cast<int32_t>(std::min<size_t>((pieces.size() - 1) / 2, 8));
+  vz::ado::RowTable table;
+  table.columns = 4;
+  table.rows = rows;
+  table.cells.resize(4 * static_cast<size_t>(rows));
+  for (int32_t r = 0; r < rows; ++r) {
+    table.cells[static_cast<size_t>(r)] = pieces[1 + 2 * static_cast<size_t>(r)];
+    table.cells[3 * static_cast<size_t>(rows) + static_cast<size_t>(r)] =
+        pieces[2 + 2 * static_cast<size_t>(r)];
+  }
+  vz::ExpandLimits limits;
+  limits.max_length = 8192;
+
+  vz::Text expected, actual;
+  int32_t expected_failure = 0, actual_failure = 0;
+  try {
+    vz::Text text = templet;
+    for (int32_t r = 0; r < rows; ++r) {
+      vz::Text code = vz::ado::CellText(table.At(3, r));
+      vz::Text name = vz::ado::CellText(table.At(0, r));
+      text = vz::ExpandTag(std::move(text), std::move(name), std::move(code), limits);
+    }
+    expected = std::move(text);
+  } catch (const vz::Failure& f) {
+    expected_failure = f.number();
+  }
+  try {
+    actual = vz::AssembleAspCode(templet, table, limits);
+  } catch (const vz::Failure& f) {
+    actual_failure = f.number();
+  }
+  if (actual_failure != expected_failure || actual != expected) {
+    std::fprintf(stderr, "assembly differs from the row loop (failures %d / %d)\n", actual_failure,
+                 expected_failure);
+    std::abort();
+  }
+  if (actual_failure == 0 && vz::ExecuteCodeOf(actual) != vz::reference::ExecuteCode(actual)) {
+    std::fprintf(stderr, "execute code differs\n");
+    std::abort();
+  }
+  return 0;
+}
