@@ -138,7 +138,9 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
       Text page_id(com::BstrView(PageID));
       Text templet = LoadTemplet(set_id, page_id);
       ado::RowTable tags = GetPageTags(page_id);
-      code = AssembleAspCode(std::move(templet), tags);
+      ExpandLimits limits;
+      limits.max_length = WorkingTextLimit();
+      code = AssembleAspCode(std::move(templet), tags, limits);
     } catch (...) {
       AppendError(m_Errors, Text());
       code.clear();

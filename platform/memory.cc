@@ -1,7 +1,9 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 
 #include "platform/text.h"
 
@@ -44,6 +46,30 @@ void GrowText(Text& s, size_t extra) {
   const size_t need = s.size() + extra;
   if (need <= s.capacity()) return;
   ReserveText(s, std::max(need, s.capacity() * 2));
+}
+
+namespace {
+
+int64_t InitialLimit() {
+  const char* variable = std::getenv("VAVIZAR_MAX_CHARS");
+  if (variable == nullptr || *variable == 0) return kMaxTextLength;
+  char* end = nullptr;
+  const long long value = std::strtoll(variable, &end, 10);
+  if (*end != 0 || value < 1 || value > kMaxTextLength) return kMaxTextLength;
+  return value;
+}
+
+std::atomic<int64_t>& Limit() {
+  static std::atomic<int64_t> limit{InitialLimit()};
+  return limit;
+}
+
+}  // namespace
+
+int64_t WorkingTextLimit() { return Limit().load(std::memory_order_relaxed); }
+
+void SetWorkingTextLimit(int64_t limit) {
+  Limit().store(std::clamp<int64_t>(limit, 1, kMaxTextLength), std::memory_order_relaxed);
 }
 
 }  // namespace vz

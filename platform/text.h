@@ -33,6 +33,14 @@ inline constexpr int64_t kMaxTextLength = 2147483647;
 // Raises failure 14 "Out of string space" when `length` exceeds kMaxTextLength.
 void CheckTextLength(int64_t length);
 
+// The working limit of a page's texts: the longest text that generating one
+// page may build, kMaxTextLength unless a host lowers it. It starts as
+// $VAVIZAR_MAX_CHARS when that is a number from 1 to kMaxTextLength, so a
+// host reaches component modules that carry their own copy of this layer.
+// The setting is process-wide; values are clamped to 1..kMaxTextLength.
+int64_t WorkingTextLimit();
+void SetWorkingTextLimit(int64_t limit);
+
 // The length of `s` as a 32-bit position. REQUIRES: s.size() <= kMaxTextLength.
 inline int32_t Len(TextView s) { return static_cast<int32_t>(s.size()); }
 

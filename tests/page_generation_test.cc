@@ -223,6 +223,38 @@ TEST_F(PageGenerationTest, SixteenBitRowIndex) {
   EXPECT_EQ(Entries(page.GetErrors()), std::vector<Text>{u"[6] Overflow"});
 }
 
+// A page whose text doubles on every pass (each pass copies content that
+// holds opening tags through two markers) ends at the working limit with 14,
+// long before it could exhaust memory, and the limit is the host's to set.
+TEST_F(PageGenerationTest, ARunawayPageEndsAtTheWorkingLimit) {
+  std::string opening, closing;
+  for (int i = 0; i < 40; ++i) {
+    opening += "<!--d-->";
+    closing += "<!--/d-->";
+  }
+  Database(
+      "INSERT INTO web_templet VALUES (1, 1, 'runaway.html');\n"
+      "INSERT INTO web_tag VALUES ('d', NULL, '', '[data][data]');\n");
+  Template("runaway.html", opening + "x" + closing);
+  PagePtr page = OpenPage();
+  const int64_t before = WorkingTextLimit();
+  SetWorkingTextLimit(int64_t{1} << 20);
+  const Text code = page.CreateAspCode(u"1", u"1");
+  SetWorkingTextLimit(before);
+  EXPECT_EQ(code, u"");
+  EXPECT_EQ(Entries(page.GetErrors()), std::vector<Text>{u"[14] Out of string space"});
+  EXPECT_EQ(WorkingTextLimit(), before);
+}
+
+TEST(WorkingTextLimit, ClampedToTheTextBound) {
+  const int64_t before = WorkingTextLimit();
+  SetWorkingTextLimit(0);
+  EXPECT_EQ(WorkingTextLimit(), 1);
+  SetWorkingTextLimit(int64_t{1} << 40);
+  EXPECT_EQ(WorkingTextLimit(), kMaxTextLength);
+  SetWorkingTextLimit(before);
+}
+
 TEST_F(PageGenerationTest, ReferencesComeBackOnEveryPath) {
   Database(
       "INSERT INTO web_templet VALUES (1, 1, 'a.html');\n"
