@@ -68,6 +68,7 @@ class StopSignals {
     g_stop_requested.store(false);
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESTART;  // reads and writes under way go on
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &old_int_);
     sigaction(SIGTERM, &action, &old_term_);
