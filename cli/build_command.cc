@@ -181,6 +181,11 @@ void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logge
   } catch (const Failure& f) {
     job.outcome = Outcome::kFailed;
     job.log.push_back(OneLine(f.description()));
+    // Whatever the call logged belongs to this page, not the next one.
+    try {
+      logged = page.GetErrors().size();
+    } catch (const Failure&) {
+    }
   }
 }
 
