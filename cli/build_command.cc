@@ -112,8 +112,8 @@ struct Build {
   PageInputSettings settings;
   std::string out_dir;
   std::string extension;
-  mode_t file_mode = 0644;
   bool changed_only = false;
+  bool utf8 = false;  // the encoding is UTF-8 itself
   Manifest previous;
   std::vector<PageJob> pages;
 
@@ -136,6 +136,15 @@ void SplitLines(const Text& log, std::vector<std::string>& lines) {
     if (end > at) lines.push_back(ToUtf8(TextView(log).substr(at, end - at)));
     at = end + 2;
   }
+}
+
+// The bytes of a page's file. UTF-8 takes the direct conversion unless a
+// surrogate is there, whose lone halves Encode writes as "?".
+std::string EncodeCode(const Build& build, const Text& code) {
+  if (build.utf8 &&
+      std::none_of(code.begin(), code.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }))
+    return ToUtf8(code);
+  return fso::Encode(build.settings.encoding, code);
 }
 
 void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logged, PageJob& job) {
@@ -171,8 +180,7 @@ void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logge
       return;
     }
     std::string problem;
-    if (!ReplaceFile(build.out_dir, file_name, fso::Encode(build.settings.encoding, code),
-                     build.file_mode, &problem)) {
+    if (!ReplaceFile(build.out_dir, file_name, EncodeCode(build, code), &problem)) {
       job.outcome = Outcome::kFailed;
       job.log.push_back(problem);
       return;
@@ -330,7 +338,7 @@ int RunBuild(const ParsedArgs& args, Output& output) {
   build->out_dir = out->second;
   build->extension = settings.execute ? ".vbs" : ".asp";
   build->changed_only = options.count("changed") != 0;
-  build->file_mode = NewFileMode();
+  build->utf8 = fso::IconvName(settings.encoding) == "UTF-8";
 
   int status = kExitOk;
   build->pages = ListPages(args, settings.set_id, output, &status);
@@ -399,10 +407,9 @@ int RunBuild(const ParsedArgs& args, Output& output) {
     }
   }
   std::string problem;
-  bool files_ok = ReplaceFile(build->out_dir, kBuildLogName, log_text, build->file_mode, &problem);
+  bool files_ok = ReplaceFile(build->out_dir, kBuildLogName, log_text, &problem);
   if (files_ok) {
-    files_ok = ReplaceFile(build->out_dir, kManifestName, ManifestText(manifest), build->file_mode,
-                           &problem);
+    files_ok = ReplaceFile(build->out_dir, kManifestName, ManifestText(manifest), &problem);
   }
   if (!files_ok) output.err += "vavizar build: " + problem + "\n";
 

@@ -1,33 +1,32 @@
 #include "cli/replace_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/write.h"
 
 namespace vz::cli {
 
-mode_t NewFileMode() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return 0666 & ~mask;
-}
-
 bool ReplaceFile(const std::string& dir, const std::string& name, const std::string& bytes,
-                 mode_t mode, std::string* problem) {
+                 std::string* problem) {
   const std::string path = dir + "/" + name;
-  std::string temp = dir + "/." + name + ".tmp-XXXXXX";
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  const std::string temp = dir + "/." + name + ".tmp-" + std::to_string(getpid());
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = open(temp.c_str(), kFlags, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // Left by an earlier process that had this process's number: it is gone.
+    unlink(temp.c_str());
+    fd = open(temp.c_str(), kFlags, 0666);
+  }
   if (fd < 0) {
     *problem = "cannot write '" + path + "': " + std::strerror(errno);
     return false;
   }
-  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, bytes);
+  bool ok = WriteAll(fd, bytes);
   int saved = errno;
   if (close(fd) != 0 && ok) {
     ok = false;
