@@ -101,7 +101,7 @@ enum class Outcome { kNotBuilt, kWritten, kUnchanged, kFailed };
 struct PageJob {
   std::string id;
   Outcome outcome = Outcome::kNotBuilt;
-  std::optional<uint64_t> inputs;  // hash of the inputs, when they could be read
+  std::optional<uint64_t> inputs;  // hash of the inputs: with --changed, when readable
   std::vector<std::string> log;    // log lines of its generation, in order
 };
 
@@ -155,12 +155,14 @@ void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logge
   }
   const Text page_id = FromUtf8(job.id);
   const std::string file_name = job.id + build.extension;
-  try {
-    job.inputs = HashPageInputs(conn, build.settings, page_id);
-  } catch (const Failure&) {
-    // The generation reads the same rows and logs what went wrong.
+  if (build.changed_only) {
+    try {
+      job.inputs = HashPageInputs(conn, build.settings, page_id);
+    } catch (const Failure&) {
+      // The generation reads the same rows and logs what went wrong.
+    }
   }
-  if (build.changed_only && job.inputs) {
+  if (job.inputs) {
     auto before = build.previous.find(job.id);
     struct stat st;
     if (before != build.previous.end() && before->second == *job.inputs &&

@@ -1,7 +1,9 @@
 // The manifest of `vavizar build --changed`: for each page of an output
 // folder, a hash of the inputs its file was generated from. A page whose
 // inputs hash the same as in the manifest, and whose file is still there,
-// need not be generated again.
+// need not be generated again. Runs with --changed record the pages they
+// write; a run without it drops the entries of the pages it writes, which a
+// later --changed run then generates once more.
 //
 // The file is text, one page a line after a comment line:
 //   # vavizar build manifest: page, hash of its inputs
