@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 
+#include "cli/build_command.h"
 #include "cli/check_command.h"
 #include "cli/database.h"
 #include "cli/options.h"
@@ -166,6 +167,13 @@ const Command kCommands[] = {
      {},
      {},
      1},
+    {"build",
+     "every page of a template set into a folder",
+     kBuildUsage,
+     [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
+     {"db", "odbc", "templates", "codepage", "encoding", "set", "out", "jobs"},
+     {"exec", "changed"},
+     0},
 };
 
 std::string MainUsage() {

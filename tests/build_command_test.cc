@@ -1,0 +1,591 @@
+// vavizar build: vz::cli::Run on a real SQLite database and template files
+// (the files written, build.log, the manifest, the summary and exit status),
+// and the built binary for what only a process shows: an interrupted run and
+// the standard error of a run that is not on a terminal.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/commands.h"
+#include "platform/fso/code_page.h"
+#include "tests/store_fixture.h"
+
+namespace vz {
+namespace {
+
+using testing::RunSql;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr const char* kSchema =
+    "CREATE TABLE web_templet (page_id INTEGER, tset_id INTEGER, tmpl_file TEXT);\n"
+    "CREATE TABLE web_page2func (page_id INTEGER, FunID INTEGER);\n"
+    "CREATE TABLE web_tag (tag_name TEXT, FunID INTEGER, tag_note TEXT, tag_code TEXT);\n";
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// The names in a folder, sorted.
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+ino_t Inode(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return 0;
+  return st.st_ino;
+}
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Result RunCli(const std::vector<std::string>& args) {
+  Result result;
+  cli::Output output;
+  result.status = cli::Run(args, output);
+  result.out = output.out;
+  result.err = output.err;
+  return result;
+}
+
+// `text` with every run of decimal digits shown as "N", dates and counts
+// alike: "page 3: 2026/12/8 4:03:36" is "page N: N/N/N N:N:N".
+std::string Shape(const std::string& text) {
+  std::string shape;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(text[i]))) {
+      if (shape.empty() || shape.back() != 'N') shape += 'N';
+      // The next character, if a digit, extends the same run.
+      while (i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) ++i;
+    } else {
+      shape += text[i];
+    }
+  }
+  return shape;
+}
+
+// The summary line a run ends with, its seconds left out: "vavizar build: 4
+// written, 0 unchanged, 0 failed" (and what follows the seconds, if
+// anything). The seconds must have the form "N.NN s".
+std::string SummaryOf(const std::string& err) {
+  if (err.empty() || err.back() != '\n') return "no summary in: " + err;
+  size_t start = err.rfind('\n', err.size() - 2);
+  start = start == std::string::npos ? 0 : start + 1;
+  const std::string line = err.substr(start, err.size() - 1 - start);
+  const size_t failed = line.find(" failed, ");
+  if (line.rfind("vavizar build: ", 0) != 0 || failed == std::string::npos)
+    return "no summary in: " + err;
+  size_t at = failed + 9;
+  size_t digits = at;
+  while (digits < line.size() && std::isdigit(static_cast<unsigned char>(line[digits]))) ++digits;
+  const std::string seconds = line.substr(at, digits - at + 5);
+  if (digits == at || seconds.size() != digits - at + 5 || Shape(seconds) != "N.N s" ||
+      !std::isdigit(static_cast<unsigned char>(seconds[seconds.size() - 4])) ||
+      !std::isdigit(static_cast<unsigned char>(seconds[seconds.size() - 3])))
+    return "no seconds in: " + err;
+  return line.substr(0, failed + 7) + line.substr(digits + 5);
+}
+
+// Whether `line` is a log line of the component led by `lead`: "page 3:
+// 2026/12/8 4:03:36 - [53] File not found" (the time left out at midnight).
+bool IsLogLine(const std::string& line, const std::string& lead, const std::string& entry) {
+  if (line.rfind(lead, 0) != 0 || line.size() < lead.size() + entry.size()) return false;
+  if (line.compare(line.size() - entry.size(), entry.size(), entry) != 0) return false;
+  const std::string date =
+      Shape(line.substr(lead.size(), line.size() - lead.size() - entry.size()));
+  return date == "N/N/N N:N:N - " || date == "N/N/N - ";
+}
+
+// The lines of a text that ends in a line break, without their breaks.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  if (!text.empty() && text.back() != '\n') lines.push_back("(no final line break)");
+  return lines;
+}
+
+// A site of set 1:
+//   page 1   home.html: tags t and box (FunID NULL: every page)
+//   page 2   news.html: tag news (FunID 7, pages 2 and 10)
+//   page 3   shop.html: tag shop (FunID 8, page 3 only); Chinese text
+//   page 10  news.html again
+// and set 2 with page 1 only, on plain.html.
+class BuildCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fso::SetCodePage("65001");
+    db_ = dir_ / "site.db";
+    templates_ = dir_ / "tmpl";
+    out_ = dir_ / "out";
+    std::filesystem::create_directories(templates_);
+    RunSql(db_, std::string(kSchema) +
+                    "INSERT INTO web_templet VALUES (10, 1, 'news.html');\n"
+                    "INSERT INTO web_templet VALUES (1, 1, 'home.html');\n"
+                    "INSERT INTO web_templet VALUES (2, 1, 'news.html');\n"
+                    "INSERT INTO web_templet VALUES (3, 1, 'shop.html');\n"
+                    "INSERT INTO web_templet VALUES (1, 2, 'plain.html');\n"
+                    "INSERT INTO web_page2func VALUES (2, 7);\n"
+                    "INSERT INTO web_page2func VALUES (10, 7);\n"
+                    "INSERT INTO web_page2func VALUES (3, 8);\n"
+                    "INSERT INTO web_tag VALUES ('t', NULL, '', 'Response.Write 1');\n"
+                    "INSERT INTO web_tag VALUES ('box', NULL, '', "
+                    "'B w' || char(13,10) || '[data]' || char(13,10) || 'E');\n"
+                    "INSERT INTO web_tag VALUES ('news', 7, '', 'News 1');\n"
+                    "INSERT INTO web_tag VALUES ('shop', 8, '', 'Shop 1');\n");
+    WriteBytes(templates_ + "/home.html", "<p><!--t--></p>\r\n<!--box w=5-->x<!--/box-->");
+    WriteBytes(templates_ + "/news.html", "<h1><!--t--></h1><!--news-->");
+    WriteBytes(templates_ + "/shop.html", "<p>\xE4\xB8\xAD\xE6\x96\x87<!--shop--></p>");
+    WriteBytes(templates_ + "/plain.html", "<p>plain</p>");
+  }
+  void TearDown() override { fso::SetCodePage("65001"); }
+
+  std::vector<std::string> BuildArgs(const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {"build", "--db", db_,     "--templates", templates_,
+                                     "--set", "1",    "--out", out_};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
+  }
+
+  // What `vavizar asp` (or exec) writes for a page of set 1.
+  std::string PageCode(const std::string& command, const std::string& page,
+                       const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {command, "--db", db_, "--templates", templates_};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back("1");
+    args.push_back(page);
+    Result r = RunCli(args);
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    return r.out;
+  }
+
+  // The pages whose file was replaced since `before` was taken.
+  std::set<std::string> Replaced(const std::map<std::string, ino_t>& before) {
+    std::set<std::string> replaced;
+    for (const auto& [page, inode] : before) {
+      if (Inode(out_ + "/" + page + ".asp") != inode) replaced.insert(page);
+    }
+    return replaced;
+  }
+  std::map<std::string, ino_t> Inodes() {
+    std::map<std::string, ino_t> inodes;
+    for (const char* page : {"1", "2", "3", "10"}) inodes[page] = Inode(out_ + "/" + page + ".asp");
+    return inodes;
+  }
+
+  TempDir dir_;
+  std::string db_;
+  std::string templates_;
+  std::string out_;
+};
+
+TEST_F(BuildCommandTest, WritesWhatAspAndExecWriteForEveryPage) {
+  struct Case {
+    std::vector<std::string> options;       // of the build
+    std::string command;                    // the sub-command it must match
+    std::vector<std::string> page_options;  // of that sub-command
+    std::string extension;
+  };
+  const Case cases[] = {
+      {{}, "asp", {}, ".asp"},
+      {{"--exec"}, "exec", {}, ".vbs"},
+      {{"--encoding", "GBK"}, "asp", {"--encoding", "GBK"}, ".asp"},
+      {{"--exec", "--encoding", "UTF-16LE", "--jobs", "1"},
+       "exec",
+       {"--encoding", "UTF-16LE"},
+       ".vbs"},
+  };
+  for (const Case& c : cases) {
+    std::string trace;
+    for (const std::string& o : c.options) trace += o + " ";
+    SCOPED_TRACE(trace);
+    std::filesystem::remove_all(out_);
+    Result r = RunCli(BuildArgs(c.options));
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    const std::string x = c.extension;
+    EXPECT_EQ(Names(out_), (std::set<std::string>{"1" + x, "2" + x, "3" + x, "10" + x, "build.log",
+                                                  "build.manifest"}));
+    for (const char* page : {"1", "2", "3", "10"}) {
+      SCOPED_TRACE(page);
+      const std::string expected = PageCode(c.command, page, c.page_options);
+      EXPECT_FALSE(expected.empty());
+      EXPECT_EQ(ReadBytes(out_ + "/" + page + x), expected);
+    }
+    EXPECT_EQ(ReadBytes(out_ + "/build.log"), "");
+  }
+}
+
+TEST_F(BuildCommandTest, TheManifestListsEveryPageWithAHash) {
+  ASSERT_EQ(RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
+  const std::vector<std::string> lines = Lines(ReadBytes(out_ + "/build.manifest"));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "# vavizar build manifest: page, hash of its inputs");
+  const char* pages[] = {"1", "10", "2", "3"};
+  std::set<std::string> hashes;
+  for (size_t i = 0; i < 4; ++i) {
+    const std::string lead = std::string(pages[i]) + " ";
+    ASSERT_EQ(lines[i + 1].rfind(lead, 0), 0u) << lines[i + 1];
+    const std::string hash = lines[i + 1].substr(lead.size());
+    EXPECT_EQ(hash.size(), 16u) << hash;
+    EXPECT_EQ(hash.find_first_not_of("0123456789abcdef"), std::string::npos) << hash;
+    hashes.insert(hash);
+  }
+  // Pages 2 and 10 have the same inputs (template and tag rows): one hash.
+  EXPECT_EQ(hashes.size(), 3u);
+
+  // A run without --changed drops the entries of the pages it writes.
+  ASSERT_EQ(RunCli(BuildArgs()).status, cli::kExitOk);
+  EXPECT_EQ(ReadBytes(out_ + "/build.manifest"),
+            "# vavizar build manifest: page, hash of its inputs\n");
+}
+
+TEST_F(BuildCommandTest, TheSetDecidesThePages) {
+  Result r = RunCli({"build", "--db", db_, "--templates", templates_, "--set", "2", "--out", out_});
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 0 unchanged, 0 failed");
+  EXPECT_EQ(ReadBytes(out_ + "/1.asp"), "<p>plain</p>");
+  // A set without pages, and the empty identifier, build nothing.
+  for (const char* set : {"99", ""}) {
+    SCOPED_TRACE(set);
+    std::filesystem::remove_all(out_);
+    r = RunCli({"build", "--db", db_, "--set", set, "--out", out_});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 0 unchanged, 0 failed");
+    EXPECT_EQ(Names(out_), (std::set<std::string>{"build.log", "build.manifest"}));
+  }
+}
+
+TEST_F(BuildCommandTest, AFailingPageKeepsItsOldFileAndIsReported) {
+  ASSERT_EQ(RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
+  const std::string old_shop = ReadBytes(out_ + "/3.asp");
+  std::filesystem::remove(templates_ + "/shop.html");
+  WriteBytes(templates_ + "/home.html", "<p>new <!--t--></p>");
+  RunSql(db_, "INSERT INTO web_templet VALUES (4, 1, 'gone.html');\n");
+
+  Result r = RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(r.status, cli::kExitLogged);
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 2 unchanged, 2 failed");
+  EXPECT_EQ(ReadBytes(out_ + "/3.asp"), old_shop);
+  EXPECT_FALSE(std::filesystem::exists(out_ + "/4.asp"));
+  EXPECT_EQ(ReadBytes(out_ + "/1.asp"), "<p>new <%Response.Write 1%></p>");
+
+  // One line per failed page on stderr, every log line in build.log led by
+  // its page.
+  const std::vector<std::string> err = Lines(r.err);
+  ASSERT_EQ(err.size(), 3u) << r.err;
+  EXPECT_TRUE(IsLogLine(err[0], "vavizar build: page 3 not written: ", "[53] File not found"))
+      << err[0];
+  EXPECT_TRUE(IsLogLine(err[1], "vavizar build: page 4 not written: ", "[53] File not found"))
+      << err[1];
+  const std::vector<std::string> log = Lines(ReadBytes(out_ + "/build.log"));
+  ASSERT_EQ(log.size(), 2u) << ReadBytes(out_ + "/build.log");
+  EXPECT_TRUE(IsLogLine(log[0], "page 3: ", "[53] File not found")) << log[0];
+  EXPECT_TRUE(IsLogLine(log[1], "page 4: ", "[53] File not found")) << log[1];
+
+  // The failed pages are tried again, and only they, once their templates
+  // are back; build.log then holds this run's lines only: none.
+  WriteBytes(templates_ + "/shop.html", "<p><!--shop--></p>");
+  WriteBytes(templates_ + "/gone.html", "<p>back</p>");
+  r = RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 2 written, 3 unchanged, 0 failed");
+  EXPECT_EQ(ReadBytes(out_ + "/3.asp"), "<p><%Shop 1%></p>");
+  EXPECT_EQ(ReadBytes(out_ + "/4.asp"), "<p>back</p>");
+  EXPECT_EQ(ReadBytes(out_ + "/build.log"), "");
+}
+
+TEST_F(BuildCommandTest, ChangedRebuildsExactlyThePagesWhoseInputsChanged) {
+  Result r = RunCli(BuildArgs({"--changed"}));
+  ASSERT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
+
+  struct Step {
+    const char* what;
+    std::string sql;                           // run on the database first
+    std::pair<std::string, std::string> file;  // then a template written, if named
+    std::vector<std::string> options;          // the build's options besides --changed
+    std::set<std::string> rebuilt;
+  };
+  const Step steps[] = {
+      {"nothing changed", "", {}, {}, {}},
+      {"a template edited", "", {"news.html", "<h2><!--news--></h2>"}, {}, {"2", "10"}},
+      {"the same bytes written again", "", {"news.html", "<h2><!--news--></h2>"}, {}, {}},
+      {"a row with a FunID",
+       "UPDATE web_tag SET tag_code='Shop 2' WHERE tag_name='shop';",
+       {},
+       {},
+       {"3"}},
+      {"a row with a FunID of two pages",
+       "UPDATE web_tag SET tag_note='n' WHERE FunID=7;",
+       {},
+       {},
+       {"2", "10"}},
+      {"a row added to a FunID", "INSERT INTO web_tag VALUES ('more', 8, '', 'M');", {}, {}, {"3"}},
+      {"a row with a NULL FunID",
+       "UPDATE web_tag SET tag_code='Response.Write 2' WHERE "
+       "tag_name='t';",
+       {},
+       {},
+       {"1", "2", "3", "10"}},
+      {"a page attached to a function", "INSERT INTO web_page2func VALUES (1, 8);", {}, {}, {"1"}},
+      {"the template row of a page",
+       "UPDATE web_templet SET tmpl_file='shop.html' WHERE "
+       "page_id=10;",
+       {},
+       {},
+       {"10"}},
+      {"an option", "", {}, {"--encoding", "GBK"}, {"1", "2", "3", "10"}},
+      {"the same option again", "", {}, {"--encoding", "GBK"}, {}},
+      {"the code page", "", {}, {"--encoding", "GBK", "--codepage", "1252"}, {"1", "2", "3", "10"}},
+      {"back to the defaults", "", {}, {}, {"1", "2", "3", "10"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (!step.sql.empty()) RunSql(db_, step.sql);
+    if (!step.file.first.empty()) WriteBytes(templates_ + "/" + step.file.first, step.file.second);
+    std::map<std::string, ino_t> before = Inodes();
+    std::vector<std::string> options = step.options;
+    options.push_back("--changed");
+    r = RunCli(BuildArgs(options));
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(Replaced(before), step.rebuilt);
+    EXPECT_EQ(SummaryOf(r.err), "vavizar build: " + std::to_string(step.rebuilt.size()) +
+                                    " written, " + std::to_string(4 - step.rebuilt.size()) +
+                                    " unchanged, 0 failed");
+    std::vector<std::string> page_options = step.options;
+    for (const char* page : {"1", "2", "3", "10"})
+      EXPECT_EQ(ReadBytes(out_ + "/" + page + ".asp"), PageCode("asp", page, page_options)) << page;
+  }
+
+  // A file that is gone is written again, alone.
+  std::filesystem::remove(out_ + "/2.asp");
+  r = RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 3 unchanged, 0 failed");
+  EXPECT_EQ(ReadBytes(out_ + "/2.asp"), PageCode("asp", "2"));
+
+  // Without --changed every page is written and leaves the manifest; the
+  // next --changed run writes them all once more, then none.
+  r = RunCli(BuildArgs());
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
+  r = RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
+  r = RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
+}
+
+TEST_F(BuildCommandTest, BadUsageIsStatusTwoAndWritesNothing) {
+  const std::string missing = dir_ / "no-such.db";
+  const std::string tail = "Try 'vavizar build --help'.\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"build", "--db", db_, "--out", out_},
+       "vavizar build: give the template set with --set SET\n" + tail},
+      {{"build", "--db", db_, "--set", "1"},
+       "vavizar build: give the output folder with --out DIR\n" + tail},
+      {{"build", "--set", "1", "--out", out_},
+       "vavizar build: give one of --db FILE or --odbc STRING\n" + tail},
+      {{"build", "--db", db_, "--set", "1x", "--out", out_},
+       "vavizar build: --set: identifier '1x' is not a number\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", ""},
+       "vavizar build: --out: the output folder is empty\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "--jobs", "0"},
+       "vavizar build: --jobs: '0' is not a number from 1 to 256\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "--jobs", "x"},
+       "vavizar build: --jobs: 'x' is not a number from 1 to 256\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "--jobs", "257"},
+       "vavizar build: --jobs: '257' is not a number from 1 to 256\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "2"},
+       "vavizar build: expected 0 arguments, got 1\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "--exec=1"},
+       "vavizar build: option '--exec' takes no value\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "--page", "1"},
+       "vavizar build: unknown option '--page'\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "--encoding", "NO-SUCH-SET"},
+       "vavizar build: Unknown encoding 'NO-SUCH-SET'\n" + tail},
+      {{"build", "--db", missing, "--set", "1", "--out", out_},
+       "vavizar build: cannot open database '" + missing +
+           "': unable to open database file: " + missing + "\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    Result r = RunCli(c.args);
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_FALSE(std::filesystem::exists(out_));
+  }
+  // An output folder that cannot be made.
+  WriteBytes(dir_ / "file", "x");
+  Result r = RunCli({"build", "--db", db_, "--set", "1", "--out", dir_ / "file/sub"});
+  EXPECT_EQ(r.status, cli::kExitUsage);
+  EXPECT_EQ(r.err.rfind("vavizar build: cannot make the folder '" + (dir_ / "file/sub") + "': ", 0),
+            0u)
+      << r.err;
+  // A database without the tables.
+  RunSql(dir_ / "empty.db", "CREATE TABLE other (x INTEGER);\n");
+  r = RunCli({"build", "--db", dir_ / "empty.db", "--set", "1", "--out", out_});
+  EXPECT_EQ(r.status, cli::kExitUsage);
+  EXPECT_EQ(r.err.rfind("vavizar build: cannot read the pages of set 1: ", 0), 0u) << r.err;
+}
+
+TEST_F(BuildCommandTest, HelpNamesTheOptions) {
+  Result r = RunCli({"build", "--help"});
+  EXPECT_EQ(r.status, cli::kExitOk);
+  EXPECT_EQ(r.out.rfind("usage: vavizar build [options] --set SET --out DIR", 0), 0u) << r.out;
+  for (const char* option : {"--exec", "--jobs N", "--changed", "--db FILE", "--encoding ENC"})
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  EXPECT_NE(RunCli({"--help"}).out.find("  build       "), std::string::npos);
+}
+
+// The built binary, run as a process with standard error into a file.
+pid_t StartBinary(const std::vector<std::string>& args, const std::string& err_path) {
+  std::vector<std::string> words = {VZ_VAVIZAR_PATH};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  std::string locale = "LC_ALL=C";
+  char* envp[] = {locale.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, VZ_VAVIZAR_PATH, &actions, nullptr, argv.data(), envp);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << VZ_VAVIZAR_PATH << ": error " << spawned;
+    return -1;
+  }
+  return pid;
+}
+
+// The exit status, or -1 when the process did not exit normally.
+int WaitBinary(pid_t pid) {
+  int wait_status = 0;
+  if (pid <= 0 || waitpid(pid, &wait_status, 0) != pid) return -1;
+  return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+}
+
+TEST_F(BuildCommandTest, TheBinaryWritesOnlyTheSummaryWhenNotOnATerminal) {
+  const std::string err = dir_ / "stderr";
+  EXPECT_EQ(WaitBinary(StartBinary(BuildArgs({"--jobs", "2"}), err)), 0);
+  const std::string text = ReadBytes(err);
+  EXPECT_EQ(SummaryOf(text), "vavizar build: 4 written, 0 unchanged, 0 failed");
+  EXPECT_EQ(Shape(text), "vavizar build: N written, N unchanged, N failed, N.N s\n");
+}
+
+// A site of many pages for the interrupted run: every page on one template
+// whose tag's code changes between two runs.
+class InterruptedBuildTest : public BuildCommandTest {
+ protected:
+  static constexpr int kPages = 3000;
+
+  void SetUp() override {
+    BuildCommandTest::SetUp();
+    db_ = dir_ / "many.db";
+    std::string sql = std::string(kSchema) + "BEGIN;\n";
+    for (int page = 1; page <= kPages; ++page)
+      sql += "INSERT INTO web_templet VALUES (" + std::to_string(page) + ", 1, 'many.html');\n";
+    sql += "INSERT INTO web_tag VALUES ('v', NULL, '', 'Old');\nCOMMIT;\n";
+    RunSql(db_, sql);
+    std::string body;
+    for (int i = 0; i < 50; ++i) body += "<p>line " + std::to_string(i) + " <!--v--></p>\r\n";
+    WriteBytes(templates_ + "/many.html", body);
+    old_code_ = PageCode("asp", "1");
+    RunSql(db_, "UPDATE web_tag SET tag_code='New' WHERE tag_name='v';");
+    new_code_ = PageCode("asp", "1");
+    RunSql(db_, "UPDATE web_tag SET tag_code='Old' WHERE tag_name='v';");
+  }
+
+  std::string old_code_;
+  std::string new_code_;
+};
+
+TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
+  ASSERT_NE(old_code_, new_code_);
+  Result first = RunCli(BuildArgs({"--changed"}));
+  ASSERT_EQ(first.status, cli::kExitOk) << first.err;
+  RunSql(db_, "UPDATE web_tag SET tag_code='New' WHERE tag_name='v';");
+
+  // Interrupted once the first new file is in place.
+  const std::string err = dir_ / "stderr";
+  pid_t pid = StartBinary(BuildArgs({"--jobs", "2", "--changed"}), err);
+  ASSERT_GT(pid, 0);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadBytes(out_ + "/1.asp") != new_code_ && ReadBytes(out_ + "/2.asp") != new_code_ &&
+         std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitBinary(pid), 1);
+  const std::string summary = ReadBytes(err);
+  EXPECT_EQ(Shape(summary),
+            "vavizar build: N written, N unchanged, N failed, N.N s; N not built (interrupted)\n");
+  EXPECT_NE(summary.find(" written, 0 unchanged, 0 failed, "), std::string::npos) << summary;
+
+  size_t old_files = 0;
+  size_t new_files = 0;
+  for (const std::string& name : Names(out_)) {
+    if (name == "build.log" || name == "build.manifest") continue;
+    ASSERT_NE(name[0], '.') << "a temporary file is left: " << name;
+    const std::string bytes = ReadBytes(out_ + "/" + name);
+    if (bytes == old_code_) {
+      ++old_files;
+    } else {
+      ASSERT_EQ(bytes, new_code_) << name << " is neither the old file nor the new one";
+      ++new_files;
+    }
+  }
+  EXPECT_EQ(old_files + new_files, static_cast<size_t>(kPages));
+  EXPECT_GT(new_files, 0u);
+  EXPECT_GT(old_files, 0u);
+
+  // The manifest tells a later --changed run which pages are still old.
+  Result rest = RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(rest.status, cli::kExitOk) << rest.err;
+  EXPECT_EQ(SummaryOf(rest.err), "vavizar build: " + std::to_string(old_files) + " written, " +
+                                     std::to_string(new_files) + " unchanged, 0 failed");
+  for (int page = 1; page <= kPages; ++page)
+    ASSERT_EQ(ReadBytes(out_ + "/" + std::to_string(page) + ".asp"), new_code_) << page;
+}
+
+}  // namespace
+}  // namespace vz
