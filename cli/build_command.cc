@@ -48,7 +48,9 @@ const char kBuildUsage[] =
     "Interrupted (SIGINT, SIGTERM), it takes no new page, finishes those under way\n"
     "and exits 1. The summary line on stderr counts the pages written, unchanged\n"
     "and failed. The options below apply to it as to asp; --encoding is that of\n"
-    "the files.\n";
+    "the files.\n"
+    "exit status: 0 every page written or unchanged, 1 some page failed or the\n"
+    "             build was interrupted, 2 bad usage or a database error\n";
 
 namespace {
 
