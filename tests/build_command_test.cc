@@ -26,6 +26,7 @@
 
 #include "cli/commands.h"
 #include "platform/fso/code_page.h"
+#include "tests/cli_fixture.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -34,18 +35,6 @@ namespace {
 using testing::RunSql;
 using testing::TempDir;
 using testing::WriteBytes;
-
-constexpr const char* kSchema =
-    "CREATE TABLE web_templet (page_id INTEGER, tset_id INTEGER, tmpl_file TEXT);\n"
-    "CREATE TABLE web_page2func (page_id INTEGER, FunID INTEGER);\n"
-    "CREATE TABLE web_tag (tag_name TEXT, FunID INTEGER, tag_note TEXT, tag_code TEXT);\n";
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 // The names in a folder, sorted.
 std::set<std::string> Names(const std::string& dir) {
@@ -59,21 +48,6 @@ ino_t Inode(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return 0;
   return st.st_ino;
-}
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  Result result;
-  cli::Output output;
-  result.status = cli::Run(args, output);
-  result.out = output.out;
-  result.err = output.err;
-  return result;
 }
 
 // `text` with every run of decimal digits shown as "N", dates and counts
@@ -148,7 +122,7 @@ class BuildCommandTest : public ::testing::Test {
     templates_ = dir_ / "tmpl";
     out_ = dir_ / "out";
     std::filesystem::create_directories(templates_);
-    RunSql(db_, std::string(kSchema) +
+    RunSql(db_, std::string(testing::kSiteSchema) +
                     "INSERT INTO web_templet VALUES (10, 1, 'news.html');\n"
                     "INSERT INTO web_templet VALUES (1, 1, 'home.html');\n"
                     "INSERT INTO web_templet VALUES (2, 1, 'news.html');\n"
@@ -183,7 +157,7 @@ class BuildCommandTest : public ::testing::Test {
     args.insert(args.end(), options.begin(), options.end());
     args.push_back("1");
     args.push_back(page);
-    Result r = RunCli(args);
+    testing::Result r = testing::RunCli(args);
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     return r.out;
   }
@@ -229,7 +203,7 @@ TEST_F(BuildCommandTest, WritesWhatAspAndExecWriteForEveryPage) {
     for (const std::string& o : c.options) trace += o + " ";
     SCOPED_TRACE(trace);
     std::filesystem::remove_all(out_);
-    Result r = RunCli(BuildArgs(c.options));
+    testing::Result r = testing::RunCli(BuildArgs(c.options));
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
@@ -241,15 +215,15 @@ TEST_F(BuildCommandTest, WritesWhatAspAndExecWriteForEveryPage) {
       SCOPED_TRACE(page);
       const std::string expected = PageCode(c.command, page, c.page_options);
       EXPECT_FALSE(expected.empty());
-      EXPECT_EQ(ReadBytes(out_ + "/" + page + x), expected);
+      EXPECT_EQ(testing::ReadBytes(out_ + "/" + page + x), expected);
     }
-    EXPECT_EQ(ReadBytes(out_ + "/build.log"), "");
+    EXPECT_EQ(testing::ReadBytes(out_ + "/build.log"), "");
   }
 }
 
 TEST_F(BuildCommandTest, TheManifestListsEveryPageWithAHash) {
-  ASSERT_EQ(RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
-  const std::vector<std::string> lines = Lines(ReadBytes(out_ + "/build.manifest"));
+  ASSERT_EQ(testing::RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
+  const std::vector<std::string> lines = Lines(testing::ReadBytes(out_ + "/build.manifest"));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], "# vavizar build manifest: page, hash of its inputs");
   const char* pages[] = {"1", "10", "2", "3"};
@@ -266,21 +240,22 @@ TEST_F(BuildCommandTest, TheManifestListsEveryPageWithAHash) {
   EXPECT_EQ(hashes.size(), 3u);
 
   // A run without --changed drops the entries of the pages it writes.
-  ASSERT_EQ(RunCli(BuildArgs()).status, cli::kExitOk);
-  EXPECT_EQ(ReadBytes(out_ + "/build.manifest"),
+  ASSERT_EQ(testing::RunCli(BuildArgs()).status, cli::kExitOk);
+  EXPECT_EQ(testing::ReadBytes(out_ + "/build.manifest"),
             "# vavizar build manifest: page, hash of its inputs\n");
 }
 
 TEST_F(BuildCommandTest, TheSetDecidesThePages) {
-  Result r = RunCli({"build", "--db", db_, "--templates", templates_, "--set", "2", "--out", out_});
+  testing::Result r = testing::RunCli(
+      {"build", "--db", db_, "--templates", templates_, "--set", "2", "--out", out_});
   EXPECT_EQ(r.status, cli::kExitOk) << r.err;
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 0 unchanged, 0 failed");
-  EXPECT_EQ(ReadBytes(out_ + "/1.asp"), "<p>plain</p>");
+  EXPECT_EQ(testing::ReadBytes(out_ + "/1.asp"), "<p>plain</p>");
   // A set without pages, and the empty identifier, build nothing.
   for (const char* set : {"99", ""}) {
     SCOPED_TRACE(set);
     std::filesystem::remove_all(out_);
-    r = RunCli({"build", "--db", db_, "--set", set, "--out", out_});
+    r = testing::RunCli({"build", "--db", db_, "--set", set, "--out", out_});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 0 unchanged, 0 failed");
     EXPECT_EQ(Names(out_), (std::set<std::string>{"build.log", "build.manifest"}));
@@ -288,18 +263,18 @@ TEST_F(BuildCommandTest, TheSetDecidesThePages) {
 }
 
 TEST_F(BuildCommandTest, AFailingPageKeepsItsOldFileAndIsReported) {
-  ASSERT_EQ(RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
-  const std::string old_shop = ReadBytes(out_ + "/3.asp");
+  ASSERT_EQ(testing::RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
+  const std::string old_shop = testing::ReadBytes(out_ + "/3.asp");
   std::filesystem::remove(templates_ + "/shop.html");
   WriteBytes(templates_ + "/home.html", "<p>new <!--t--></p>");
   RunSql(db_, "INSERT INTO web_templet VALUES (4, 1, 'gone.html');\n");
 
-  Result r = RunCli(BuildArgs({"--changed"}));
+  testing::Result r = testing::RunCli(BuildArgs({"--changed"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 2 unchanged, 2 failed");
-  EXPECT_EQ(ReadBytes(out_ + "/3.asp"), old_shop);
+  EXPECT_EQ(testing::ReadBytes(out_ + "/3.asp"), old_shop);
   EXPECT_FALSE(std::filesystem::exists(out_ + "/4.asp"));
-  EXPECT_EQ(ReadBytes(out_ + "/1.asp"), "<p>new <%Response.Write 1%></p>");
+  EXPECT_EQ(testing::ReadBytes(out_ + "/1.asp"), "<p>new <%Response.Write 1%></p>");
 
   // One line per failed page on stderr, every log line in build.log led by
   // its page.
@@ -309,8 +284,8 @@ TEST_F(BuildCommandTest, AFailingPageKeepsItsOldFileAndIsReported) {
       << err[0];
   EXPECT_TRUE(IsLogLine(err[1], "vavizar build: page 4 not written: ", "[53] File not found"))
       << err[1];
-  const std::vector<std::string> log = Lines(ReadBytes(out_ + "/build.log"));
-  ASSERT_EQ(log.size(), 2u) << ReadBytes(out_ + "/build.log");
+  const std::vector<std::string> log = Lines(testing::ReadBytes(out_ + "/build.log"));
+  ASSERT_EQ(log.size(), 2u) << testing::ReadBytes(out_ + "/build.log");
   EXPECT_TRUE(IsLogLine(log[0], "page 3: ", "[53] File not found")) << log[0];
   EXPECT_TRUE(IsLogLine(log[1], "page 4: ", "[53] File not found")) << log[1];
 
@@ -318,16 +293,16 @@ TEST_F(BuildCommandTest, AFailingPageKeepsItsOldFileAndIsReported) {
   // are back; build.log then holds this run's lines only: none.
   WriteBytes(templates_ + "/shop.html", "<p><!--shop--></p>");
   WriteBytes(templates_ + "/gone.html", "<p>back</p>");
-  r = RunCli(BuildArgs({"--changed"}));
+  r = testing::RunCli(BuildArgs({"--changed"}));
   EXPECT_EQ(r.status, cli::kExitOk) << r.err;
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 2 written, 3 unchanged, 0 failed");
-  EXPECT_EQ(ReadBytes(out_ + "/3.asp"), "<p><%Shop 1%></p>");
-  EXPECT_EQ(ReadBytes(out_ + "/4.asp"), "<p>back</p>");
-  EXPECT_EQ(ReadBytes(out_ + "/build.log"), "");
+  EXPECT_EQ(testing::ReadBytes(out_ + "/3.asp"), "<p><%Shop 1%></p>");
+  EXPECT_EQ(testing::ReadBytes(out_ + "/4.asp"), "<p>back</p>");
+  EXPECT_EQ(testing::ReadBytes(out_ + "/build.log"), "");
 }
 
 TEST_F(BuildCommandTest, ChangedRebuildsExactlyThePagesWhoseInputsChanged) {
-  Result r = RunCli(BuildArgs({"--changed"}));
+  testing::Result r = testing::RunCli(BuildArgs({"--changed"}));
   ASSERT_EQ(r.status, cli::kExitOk) << r.err;
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
 
@@ -378,7 +353,7 @@ TEST_F(BuildCommandTest, ChangedRebuildsExactlyThePagesWhoseInputsChanged) {
     std::map<std::string, ino_t> before = Inodes();
     std::vector<std::string> options = step.options;
     options.push_back("--changed");
-    r = RunCli(BuildArgs(options));
+    r = testing::RunCli(BuildArgs(options));
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(Replaced(before), step.rebuilt);
     EXPECT_EQ(SummaryOf(r.err), "vavizar build: " + std::to_string(step.rebuilt.size()) +
@@ -386,22 +361,23 @@ TEST_F(BuildCommandTest, ChangedRebuildsExactlyThePagesWhoseInputsChanged) {
                                     " unchanged, 0 failed");
     std::vector<std::string> page_options = step.options;
     for (const char* page : {"1", "2", "3", "10"})
-      EXPECT_EQ(ReadBytes(out_ + "/" + page + ".asp"), PageCode("asp", page, page_options)) << page;
+      EXPECT_EQ(testing::ReadBytes(out_ + "/" + page + ".asp"), PageCode("asp", page, page_options))
+          << page;
   }
 
   // A file that is gone is written again, alone.
   std::filesystem::remove(out_ + "/2.asp");
-  r = RunCli(BuildArgs({"--changed"}));
+  r = testing::RunCli(BuildArgs({"--changed"}));
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 3 unchanged, 0 failed");
-  EXPECT_EQ(ReadBytes(out_ + "/2.asp"), PageCode("asp", "2"));
+  EXPECT_EQ(testing::ReadBytes(out_ + "/2.asp"), PageCode("asp", "2"));
 
   // Without --changed every page is written and leaves the manifest; the
   // next --changed run writes them all once more, then none.
-  r = RunCli(BuildArgs());
+  r = testing::RunCli(BuildArgs());
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
-  r = RunCli(BuildArgs({"--changed"}));
+  r = testing::RunCli(BuildArgs({"--changed"}));
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
-  r = RunCli(BuildArgs({"--changed"}));
+  r = testing::RunCli(BuildArgs({"--changed"}));
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
 }
 
@@ -443,7 +419,7 @@ TEST_F(BuildCommandTest, BadUsageIsStatusTwoAndWritesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.err);
-    Result r = RunCli(c.args);
+    testing::Result r = testing::RunCli(c.args);
     EXPECT_EQ(r.status, cli::kExitUsage);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
@@ -451,25 +427,26 @@ TEST_F(BuildCommandTest, BadUsageIsStatusTwoAndWritesNothing) {
   }
   // An output folder that cannot be made.
   WriteBytes(dir_ / "file", "x");
-  Result r = RunCli({"build", "--db", db_, "--set", "1", "--out", dir_ / "file/sub"});
+  testing::Result r =
+      testing::RunCli({"build", "--db", db_, "--set", "1", "--out", dir_ / "file/sub"});
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.err.rfind("vavizar build: cannot make the folder '" + (dir_ / "file/sub") + "': ", 0),
             0u)
       << r.err;
   // A database without the tables.
   RunSql(dir_ / "empty.db", "CREATE TABLE other (x INTEGER);\n");
-  r = RunCli({"build", "--db", dir_ / "empty.db", "--set", "1", "--out", out_});
+  r = testing::RunCli({"build", "--db", dir_ / "empty.db", "--set", "1", "--out", out_});
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.err.rfind("vavizar build: cannot read the pages of set 1: ", 0), 0u) << r.err;
 }
 
 TEST_F(BuildCommandTest, HelpNamesTheOptions) {
-  Result r = RunCli({"build", "--help"});
+  testing::Result r = testing::RunCli({"build", "--help"});
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out.rfind("usage: vavizar build [options] --set SET --out DIR", 0), 0u) << r.out;
   for (const char* option : {"--exec", "--jobs N", "--changed", "--db FILE", "--encoding ENC"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
-  EXPECT_NE(RunCli({"--help"}).out.find("  build       "), std::string::npos);
+  EXPECT_NE(testing::RunCli({"--help"}).out.find("  build       "), std::string::npos);
 }
 
 // The built binary, run as a process with standard error into a file.
@@ -507,7 +484,7 @@ int WaitBinary(pid_t pid) {
 TEST_F(BuildCommandTest, TheBinaryWritesOnlyTheSummaryWhenNotOnATerminal) {
   const std::string err = dir_ / "stderr";
   EXPECT_EQ(WaitBinary(StartBinary(BuildArgs({"--jobs", "2"}), err)), 0);
-  const std::string text = ReadBytes(err);
+  const std::string text = testing::ReadBytes(err);
   EXPECT_EQ(SummaryOf(text), "vavizar build: 4 written, 0 unchanged, 0 failed");
   EXPECT_EQ(Shape(text), "vavizar build: N written, N unchanged, N failed, N.N s\n");
 }
@@ -521,7 +498,7 @@ class InterruptedBuildTest : public BuildCommandTest {
   void SetUp() override {
     BuildCommandTest::SetUp();
     db_ = dir_ / "many.db";
-    std::string sql = std::string(kSchema) + "BEGIN;\n";
+    std::string sql = std::string(testing::kSiteSchema) + "BEGIN;\n";
     for (int page = 1; page <= kPages; ++page)
       sql += "INSERT INTO web_templet VALUES (" + std::to_string(page) + ", 1, 'many.html');\n";
     sql += "INSERT INTO web_tag VALUES ('v', NULL, '', 'Old');\nCOMMIT;\n";
@@ -541,7 +518,7 @@ class InterruptedBuildTest : public BuildCommandTest {
 
 TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
   ASSERT_NE(old_code_, new_code_);
-  Result first = RunCli(BuildArgs({"--changed"}));
+  testing::Result first = testing::RunCli(BuildArgs({"--changed"}));
   ASSERT_EQ(first.status, cli::kExitOk) << first.err;
   RunSql(db_, "UPDATE web_tag SET tag_code='New' WHERE tag_name='v';");
 
@@ -550,13 +527,14 @@ TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
   pid_t pid = StartBinary(BuildArgs({"--jobs", "2", "--changed"}), err);
   ASSERT_GT(pid, 0);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (ReadBytes(out_ + "/1.asp") != new_code_ && ReadBytes(out_ + "/2.asp") != new_code_ &&
+  while (testing::ReadBytes(out_ + "/1.asp") != new_code_ &&
+         testing::ReadBytes(out_ + "/2.asp") != new_code_ &&
          std::chrono::steady_clock::now() < give_up) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   kill(pid, SIGINT);
   EXPECT_EQ(WaitBinary(pid), 1);
-  const std::string summary = ReadBytes(err);
+  const std::string summary = testing::ReadBytes(err);
   EXPECT_EQ(Shape(summary),
             "vavizar build: N written, N unchanged, N failed, N.N s; N not built (interrupted)\n");
   EXPECT_NE(summary.find(" written, 0 unchanged, 0 failed, "), std::string::npos) << summary;
@@ -566,7 +544,7 @@ TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
   for (const std::string& name : Names(out_)) {
     if (name == "build.log" || name == "build.manifest") continue;
     ASSERT_NE(name[0], '.') << "a temporary file is left: " << name;
-    const std::string bytes = ReadBytes(out_ + "/" + name);
+    const std::string bytes = testing::ReadBytes(out_ + "/" + name);
     if (bytes == old_code_) {
       ++old_files;
     } else {
@@ -579,12 +557,12 @@ TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
   EXPECT_GT(old_files, 0u);
 
   // The manifest tells a later --changed run which pages are still old.
-  Result rest = RunCli(BuildArgs({"--changed"}));
+  testing::Result rest = testing::RunCli(BuildArgs({"--changed"}));
   EXPECT_EQ(rest.status, cli::kExitOk) << rest.err;
   EXPECT_EQ(SummaryOf(rest.err), "vavizar build: " + std::to_string(old_files) + " written, " +
                                      std::to_string(new_files) + " unchanged, 0 failed");
   for (int page = 1; page <= kPages; ++page)
-    ASSERT_EQ(ReadBytes(out_ + "/" + std::to_string(page) + ".asp"), new_code_) << page;
+    ASSERT_EQ(testing::ReadBytes(out_ + "/" + std::to_string(page) + ".asp"), new_code_) << page;
 }
 
 }  // namespace

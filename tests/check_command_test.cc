@@ -17,6 +17,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "tests/cli_fixture.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -247,27 +248,6 @@ TEST(TemplateLint, JsonStringsAreEscaped) {
   EXPECT_EQ(cli::JsonString("\xFF"), "\"\xEF\xBF\xBD\"");
 }
 
-// What one run of the command gave.
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  Result result;
-  cli::Output output;
-  result.status = cli::Run(args, output);
-  result.out = output.out;
-  result.err = output.err;
-  return result;
-}
-
-constexpr const char* kSchema =
-    "CREATE TABLE web_templet (page_id INTEGER, tset_id INTEGER, tmpl_file TEXT);\n"
-    "CREATE TABLE web_page2func (page_id INTEGER, FunID INTEGER);\n"
-    "CREATE TABLE web_tag (tag_name TEXT, FunID INTEGER, tag_note TEXT, tag_code TEXT);\n";
-
 // A site of set 1:
 //   page 1  clean.html       uses its tags well
 //   page 2  missing.html     registered, not on disk
@@ -280,7 +260,7 @@ class CheckCommandTest : public ::testing::Test {
     db_ = dir_ / "site.db";
     templates_ = dir_ / "tmpl";
     std::filesystem::create_directories(templates_ + "/sub");
-    RunSql(db_, std::string(kSchema) +
+    RunSql(db_, std::string(testing::kSiteSchema) +
                     "INSERT INTO web_templet VALUES (3, 1, 'sub\\bad.html');\n"
                     "INSERT INTO web_templet VALUES (1, 1, 'clean.html');\n"
                     "INSERT INTO web_templet VALUES (2, 1, 'missing.html');\n"
@@ -306,7 +286,7 @@ class CheckCommandTest : public ::testing::Test {
 };
 
 TEST_F(CheckCommandTest, CleanPageGivesNothingAndStatusZero) {
-  Result r = RunCli(Args({"--set", "1", "--page", "1"}));
+  testing::Result r = testing::RunCli(Args({"--set", "1", "--page", "1"}));
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -315,7 +295,7 @@ TEST_F(CheckCommandTest, CleanPageGivesNothingAndStatusZero) {
 TEST_F(CheckCommandTest, MisspelledTagIsReportedWhereTheFileIs) {
   // The folder gets a "\" after it and the "\" of tmpl_file separates
   // folders; only the page's own tags count ("late" belongs to page 4).
-  Result r = RunCli(Args({"--set", "1", "--page", "3"}));
+  testing::Result r = testing::RunCli(Args({"--set", "1", "--page", "3"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, templates_ +
                        "/sub/bad.html:2:3: misspelled-tag: `<!--nmae-->`: did you mean "
@@ -326,7 +306,7 @@ TEST_F(CheckCommandTest, MisspelledTagIsReportedWhereTheFileIs) {
 }
 
 TEST_F(CheckCommandTest, JsonGivesOneObjectAFinding) {
-  Result r = RunCli(Args({"--set", "1", "--page", "4", "--json"}));
+  testing::Result r = testing::RunCli(Args({"--set", "1", "--page", "4", "--json"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, "{\"file\":\"" + templates_ +
                        "/clean.html\",\"line\":0,\"column\":0,\"kind\":\"null-code\","
@@ -335,7 +315,7 @@ TEST_F(CheckCommandTest, JsonGivesOneObjectAFinding) {
 }
 
 TEST_F(CheckCommandTest, RegisteredTemplateThatIsMissing) {
-  Result r = RunCli(Args({"--set", "1", "--page", "2"}));
+  testing::Result r = testing::RunCli(Args({"--set", "1", "--page", "2"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, templates_ +
                        "/missing.html: missing-template: the template of page 2 of set 1 cannot "
@@ -343,21 +323,21 @@ TEST_F(CheckCommandTest, RegisteredTemplateThatIsMissing) {
 }
 
 TEST_F(CheckCommandTest, PairNotRegistered) {
-  Result r = RunCli(Args({"--set", "2", "--page", "1"}));
+  testing::Result r = testing::RunCli(Args({"--set", "2", "--page", "1"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, "not-registered: no template is registered for page 1 of set 2\n");
-  r = RunCli(Args({"--set", "2", "--page", "1", "--json"}));
+  r = testing::RunCli(Args({"--set", "2", "--page", "1", "--json"}));
   EXPECT_EQ(r.out,
             "{\"file\":\"\",\"line\":0,\"column\":0,\"kind\":\"not-registered\",\"tag\":null,"
             "\"row\":null,\"row_name\":null,\"message\":\"no template is registered for page 1 "
             "of set 2\"}\n");
-  r = RunCli(Args({"--set", "2"}));
+  r = testing::RunCli(Args({"--set", "2"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, "not-registered: no page is registered for set 2\n");
 }
 
 TEST_F(CheckCommandTest, WholeSetGoesPageByPageInOrder) {
-  Result r = RunCli(Args({"--set", "1"}));
+  testing::Result r = testing::RunCli(Args({"--set", "1"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, templates_ +
                        "/missing.html: missing-template: the template of page 2 of set 1 cannot "
@@ -376,63 +356,63 @@ TEST_F(CheckCommandTest, TemplatesAreReadInTheCodePage) {
   // "中" saved in GBK: read in code page 936 it is one character, which
   // ASCII cannot hold and UTF-8 can.
   WriteBytes(templates_ + "/clean.html", "<p>\xD6\xD0</p>");
-  Result r =
-      RunCli(Args({"--set", "1", "--page", "1", "--codepage", "936", "--encoding", "ASCII"}));
+  testing::Result r = testing::RunCli(
+      Args({"--set", "1", "--page", "1", "--codepage", "936", "--encoding", "ASCII"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, templates_ +
                        "/clean.html:1:4: unencodable: `\xE4\xB8\xAD` cannot be written in ASCII "
                        "(U+4E2D)\n"
                        "<p>\xE4\xB8\xAD</p>\n"
                        "   ^\n");
-  r = RunCli(Args({"--set", "1", "--page", "1", "--codepage", "936"}));
+  r = testing::RunCli(Args({"--set", "1", "--page", "1", "--codepage", "936"}));
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out, "");
 }
 
 TEST_F(CheckCommandTest, UsageAndDatabaseMistakesGiveStatusTwo) {
-  Result r = RunCli(Args({}));
+  testing::Result r = testing::RunCli(Args({}));
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
             "vavizar check: give the template set with --set SET\n"
             "Try 'vavizar check --help'.\n");
-  r = RunCli(Args({"--set", "x1"}));
+  r = testing::RunCli(Args({"--set", "x1"}));
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.err,
             "vavizar check: Type mismatch: identifier 'x1' is not a number\n"
             "Try 'vavizar check --help'.\n");
-  r = RunCli(Args({"--set", "1", "--encoding", "no-such-set"}));
+  r = testing::RunCli(Args({"--set", "1", "--encoding", "no-such-set"}));
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.err,
             "vavizar check: Unknown encoding 'no-such-set'\n"
             "Try 'vavizar check --help'.\n");
-  r = RunCli({"check", "--set", "1"});
+  r = testing::RunCli({"check", "--set", "1"});
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.err,
             "vavizar check: give one of --db FILE or --odbc STRING\n"
             "Try 'vavizar check --help'.\n");
-  r = RunCli({"check", "--db", dir_ / "none/x.db", "--set", "1"});
+  r = testing::RunCli({"check", "--db", dir_ / "none/x.db", "--set", "1"});
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.err.rfind("vavizar check: cannot open database '" + (dir_ / "none") + "/x.db': ", 0),
             0u)
       << r.err;
   // A database without the tables.
   RunSql(dir_ / "empty.db", "CREATE TABLE other (a INTEGER);\n");
-  r = RunCli({"check", "--db", dir_ / "empty.db", "--set", "1"});
+  r = testing::RunCli({"check", "--db", dir_ / "empty.db", "--set", "1"});
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("vavizar check: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("web_templet"), std::string::npos) << r.err;
-  r = RunCli(Args({"--set", "1", "extra"}));
+  r = testing::RunCli(Args({"--set", "1", "extra"}));
   EXPECT_EQ(r.status, cli::kExitUsage);
 }
 
 TEST_F(CheckCommandTest, HelpTellsTheOptions) {
-  Result r = RunCli({"check", "--help"});
+  testing::Result r = testing::RunCli({"check", "--help"});
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out.rfind(cli::kCheckUsage, 0), 0u);
   EXPECT_NE(r.out.find("--templates DIR"), std::string::npos);
-  r = RunCli({"--help"});
+  r = testing::RunCli({"--help"});
   EXPECT_NE(r.out.find("  check       find template and tag-row mistakes"), std::string::npos)
       << r.out;
 }
@@ -453,16 +433,17 @@ TEST(CheckCommand, ExampleSiteHasNoFindings) {
   RunSql(db, sql);
   for (const char* set : {"1", "2"}) {
     for (const char* codepage : {"936", "65001"}) {
-      Result r = RunCli({"check", "--db", db, "--templates", site + "/templates", "--codepage",
-                         codepage, "--set", set});
+      testing::Result r = testing::RunCli({"check", "--db", db, "--templates", site + "/templates",
+                                           "--codepage", codepage, "--set", set});
       EXPECT_EQ(r.status, cli::kExitOk) << set << " " << codepage << "\n" << r.out << r.err;
       EXPECT_EQ(r.out, "");
       EXPECT_EQ(r.err, "");
     }
   }
   // The Chinese page in a set without Chinese: findings, status 1.
-  Result r = RunCli({"check", "--db", db, "--templates", site + "/templates", "--codepage", "936",
-                     "--encoding", "ISO-8859-1", "--set", "1", "--page", "4"});
+  testing::Result r =
+      testing::RunCli({"check", "--db", db, "--templates", site + "/templates", "--codepage", "936",
+                       "--encoding", "ISO-8859-1", "--set", "1", "--page", "4"});
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out.rfind(site + "/templates/cn/about.html:4:5: unencodable: ", 0), 0u) << r.out;
   fso::SetCodePage("65001");

@@ -18,6 +18,7 @@
 
 #include "cli/commands.h"
 #include "platform/fso/code_page.h"
+#include "tests/cli_fixture.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -28,42 +29,16 @@ using testing::RunSql;
 using testing::TempDir;
 using testing::WriteBytes;
 
-constexpr const char* kSchema =
-    "CREATE TABLE web_templet (page_id INTEGER, tset_id INTEGER, tmpl_file TEXT);\n"
-    "CREATE TABLE web_page2func (page_id INTEGER, FunID INTEGER);\n"
-    "CREATE TABLE web_tag (tag_name TEXT, FunID INTEGER, tag_note TEXT, tag_code TEXT);\n";
-
 // "中文" in GBK and in UTF-8.
 constexpr const char* kChineseGbk = "\xD6\xD0\xCE\xC4";
 constexpr const char* kChineseUtf8 = "\xE4\xB8\xAD\xE6\x96\x87";
 
 constexpr const char* kHomeAsp = "<p><%Response.Write 1%></p>\r\n<%w=\"5\"\r\nB w\r\n%>x<%\r\nE%>";
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-// What one run of the command gave.
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  Result result;
-  cli::Output output;
-  result.status = cli::Run(args, output);
-  result.out = output.out;
-  result.err = output.err;
-  return result;
-}
-
 // The log entries that a run wrote to stderr, without their dates.
-std::vector<Text> ErrEntries(const Result& result) { return Entries(FromUtf8(result.err)); }
+std::vector<Text> ErrEntries(const testing::Result& result) {
+  return Entries(FromUtf8(result.err));
+}
 
 // A site: a database with a few pages and their template folder.
 //   set 1 page 1  home.html: a plain tag and a tag with attributes and content
@@ -78,7 +53,7 @@ class CliTest : public ::testing::Test {
     db_ = dir_ / "site.db";
     templates_ = dir_ / "tmpl";
     std::filesystem::create_directories(templates_ + "/sub");
-    RunSql(db_, std::string(kSchema) +
+    RunSql(db_, std::string(testing::kSiteSchema) +
                     "INSERT INTO web_templet VALUES (1, 1, 'home.html');\n"
                     "INSERT INTO web_templet VALUES (2, 1, 'sub/gbk.html');\n"
                     "INSERT INTO web_templet VALUES (3, 1, 'missing.html');\n"
@@ -112,21 +87,21 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, AspWritesTheServerPageCodeAndNothingElse) {
-  Result r = RunCli(PageArgs("asp", "1", "1"));
+  testing::Result r = testing::RunCli(PageArgs("asp", "1", "1"));
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out, kHomeAsp);
   EXPECT_EQ(r.err, "");
 }
 
 TEST_F(CliTest, ExecWritesTheExecuteCode) {
-  Result r = RunCli(PageArgs("exec", "1", "5"));
+  testing::Result r = testing::RunCli(PageArgs("exec", "1", "5"));
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out, "Response.Write \"<p>\"\r\nResponse.Write 1\r\nResponse.Write \"</p>\"");
   EXPECT_EQ(r.err, "");
 }
 
 TEST_F(CliTest, ExecConvertsTheSameServerPageCodeThatAspWrites) {
-  Result r = RunCli(PageArgs("exec", "1", "1"));
+  testing::Result r = testing::RunCli(PageArgs("exec", "1", "1"));
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out,
             "Response.Write \"<p>\"\r\nResponse.Write 1\r\n"
@@ -136,17 +111,18 @@ TEST_F(CliTest, ExecConvertsTheSameServerPageCodeThatAspWrites) {
 }
 
 TEST_F(CliTest, OptionValuesMayFollowAnEqualsSign) {
-  Result r = RunCli({"asp", "--db=" + db_, "--templates=" + templates_, "1", "1"});
+  testing::Result r =
+      testing::RunCli({"asp", "--db=" + db_, "--templates=" + templates_, "1", "1"});
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out, kHomeAsp);
 }
 
 TEST_F(CliTest, WithoutTemplatesTheStoredFileNameIsThePath) {
-  Result r = RunCli({"asp", "--db", db_, "1", "4"});
+  testing::Result r = testing::RunCli({"asp", "--db", db_, "1", "4"});
   EXPECT_EQ(r.status, cli::kExitOk) << r.err;
   EXPECT_EQ(r.out, kHomeAsp);
   // With a folder, the folder leads the stored absolute path: no such path.
-  r = RunCli({"asp", "--db", db_, "--templates", templates_, "1", "4"});
+  r = testing::RunCli({"asp", "--db", db_, "--templates", templates_, "1", "4"});
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(ErrEntries(r), std::vector<Text>{u"[76] Path not found"});
@@ -169,7 +145,7 @@ TEST_F(CliTest, LoggedLinesGoToStderrAndTheStatusIsOne) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.command) + " " + c.set + " " + c.page);
-    Result r = RunCli(PageArgs(c.command, c.set, c.page));
+    testing::Result r = testing::RunCli(PageArgs(c.command, c.set, c.page));
     EXPECT_EQ(r.status, cli::kExitLogged);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(ErrEntries(r), c.entries);
@@ -182,7 +158,7 @@ TEST_F(CliTest, AnEmptyArgumentIsTheEmptyIdentifier) {
   // An empty page matches no template (page_id=null); it is no usage error.
   for (const auto& [set, page] : {std::pair{"", "1"}, std::pair{"1", ""}, std::pair{"", ""}}) {
     SCOPED_TRACE(std::string("set '") + set + "' page '" + page + "'");
-    Result r = RunCli(PageArgs("asp", set, page));
+    testing::Result r = testing::RunCli(PageArgs("asp", set, page));
     EXPECT_EQ(r.status, cli::kExitLogged);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(ErrEntries(r), std::vector<Text>{u"[Vantrel_ZozEza] 模板不存在。"});
@@ -190,22 +166,23 @@ TEST_F(CliTest, AnEmptyArgumentIsTheEmptyIdentifier) {
 }
 
 TEST_F(CliTest, DoubleDashEndsTheOptions) {
-  Result r = RunCli({"asp", "--db", db_, "--templates", templates_, "--", "1", "1"});
+  testing::Result r =
+      testing::RunCli({"asp", "--db", db_, "--templates", templates_, "--", "1", "1"});
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out, kHomeAsp);
   // After "--" a word with dashes is an identifier: it matches no number.
-  r = RunCli({"asp", "--db", db_, "--", "1", "--x"});
+  r = testing::RunCli({"asp", "--db", db_, "--", "1", "--x"});
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(r.out, "");
 }
 
 TEST_F(CliTest, ANegativeNumberIsAnIdentifierNotAnOption) {
   RunSql(db_, "INSERT INTO web_templet VALUES (-1, -2, 'simple.html');\n");
-  Result r = RunCli(PageArgs("asp", "-2", "-1"));
+  testing::Result r = testing::RunCli(PageArgs("asp", "-2", "-1"));
   EXPECT_EQ(r.status, cli::kExitOk) << r.err;
   EXPECT_EQ(r.out, "<p><%Response.Write 1%></p>");
   // A dash and anything but digits stays an option.
-  r = RunCli(PageArgs("asp", "-2x", "-1"));
+  r = testing::RunCli(PageArgs("asp", "-2x", "-1"));
   EXPECT_EQ(r.status, cli::kExitUsage);
 }
 
@@ -253,7 +230,7 @@ TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
       shown += " " + a;
     }
     SCOPED_TRACE(shown);
-    Result r = RunCli(args);
+    testing::Result r = testing::RunCli(args);
     EXPECT_EQ(r.status, cli::kExitUsage);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
@@ -262,18 +239,18 @@ TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
 
 TEST_F(CliTest, AnUnknownCodePageLeavesTheSettingAsItWas) {
   fso::SetCodePage("936");
-  EXPECT_EQ(RunCli(PageArgs("asp", "1", "1", {"--codepage", "NO-SUCH-SET"})).status,
+  EXPECT_EQ(testing::RunCli(PageArgs("asp", "1", "1", {"--codepage", "NO-SUCH-SET"})).status,
             cli::kExitUsage);
   EXPECT_EQ(fso::CodePage(), "GBK");
 }
 
 TEST_F(CliTest, NoCommandOrAnUnknownOneIsStatusTwo) {
-  Result none = RunCli({});
+  testing::Result none = testing::RunCli({});
   EXPECT_EQ(none.status, cli::kExitUsage);
   EXPECT_EQ(none.out, "");
   EXPECT_EQ(none.err.rfind("usage: vavizar COMMAND", 0), 0u) << none.err;
 
-  Result unknown = RunCli({"frob", "1", "1"});
+  testing::Result unknown = testing::RunCli({"frob", "1", "1"});
   EXPECT_EQ(unknown.status, cli::kExitUsage);
   EXPECT_EQ(unknown.out, "");
   EXPECT_EQ(unknown.err.rfind("vavizar: unknown command 'frob'\nusage: vavizar COMMAND", 0), 0u)
@@ -295,7 +272,7 @@ TEST_F(CliTest, ADatabaseThatCannotBeOpenedIsStatusTwo) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.db);
-    Result r = RunCli({"asp", "--db", c.db, "1", "1"});
+    testing::Result r = testing::RunCli({"asp", "--db", c.db, "1", "1"});
     EXPECT_EQ(r.status, cli::kExitUsage);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
@@ -305,7 +282,8 @@ TEST_F(CliTest, ADatabaseThatCannotBeOpenedIsStatusTwo) {
 }
 
 TEST_F(CliTest, AnOdbcSourceThatCannotBeOpenedIsStatusTwo) {
-  Result r = RunCli({"asp", "--odbc", "Driver={No Such Driver};Database=x", "1", "1"});
+  testing::Result r =
+      testing::RunCli({"asp", "--odbc", "Driver={No Such Driver};Database=x", "1", "1"});
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("vavizar asp: cannot open the ODBC source: ", 0), 0u) << r.err;
@@ -330,14 +308,14 @@ TEST_F(CliTest, HelpOnTheCommandAndEachSubCommand) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
-    Result r = RunCli(c.args);
+    testing::Result r = testing::RunCli(c.args);
     EXPECT_EQ(r.status, cli::kExitOk);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << r.out;
     EXPECT_NE(r.out.find(c.holds), std::string::npos) << r.out;
   }
   // The main help lists every sub-command.
-  std::string help = RunCli({"--help"}).out;
+  std::string help = testing::RunCli({"--help"}).out;
   for (const char* name : {"asp", "exec", "register", "unregister"})
     EXPECT_NE(help.find("  " + std::string(name) + " "), std::string::npos) << name;
 }
@@ -346,13 +324,13 @@ TEST_F(CliTest, CodePageReadsAGbkTemplate) {
   const std::string expected = std::string("<p>") + kChineseUtf8 + "<%Response.Write 1%></p>";
   for (const char* cp : {"936", "GBK"}) {
     SCOPED_TRACE(cp);
-    Result r = RunCli(PageArgs("asp", "1", "2", {"--codepage", cp}));
+    testing::Result r = testing::RunCli(PageArgs("asp", "1", "2", {"--codepage", cp}));
     EXPECT_EQ(r.status, cli::kExitOk);
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.err, "");
   }
   // Read as UTF-8 the same bytes are not that text.
-  Result r = RunCli(PageArgs("asp", "1", "2", {"--codepage", "65001"}));
+  testing::Result r = testing::RunCli(PageArgs("asp", "1", "2", {"--codepage", "65001"}));
   EXPECT_NE(r.out, expected);
 }
 
@@ -372,7 +350,8 @@ TEST_F(CliTest, EncodingSetsTheBytesOfStdout) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.encoding);
-    Result r = RunCli(PageArgs("asp", "1", "2", {"--codepage", "936", "--encoding", c.encoding}));
+    testing::Result r =
+        testing::RunCli(PageArgs("asp", "1", "2", {"--codepage", "936", "--encoding", c.encoding}));
     EXPECT_EQ(r.status, cli::kExitOk);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
@@ -380,7 +359,7 @@ TEST_F(CliTest, EncodingSetsTheBytesOfStdout) {
 }
 
 TEST_F(CliTest, LogLinesStayUtf8WhateverTheEncoding) {
-  Result r = RunCli(PageArgs("asp", "1", "9", {"--encoding", "GBK"}));
+  testing::Result r = testing::RunCli(PageArgs("asp", "1", "9", {"--encoding", "GBK"}));
   EXPECT_EQ(r.status, cli::kExitLogged);
   EXPECT_EQ(ErrEntries(r), std::vector<Text>{u"[Vantrel_ZozEza] 模板不存在。"});
 }
@@ -429,8 +408,8 @@ Process Spawn(const TempDir& dir, const std::vector<std::string>& args,
     return result;
   }
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
-  result.out = ReadBytes(out_path);
-  result.err = ReadBytes(err_path);
+  result.out = testing::ReadBytes(out_path);
+  result.err = testing::ReadBytes(err_path);
   return result;
 }
 
@@ -506,12 +485,12 @@ TEST_F(CliTest, TheBinaryRegistersAndUnregistersTheModule) {
   EXPECT_EQ(reg.status, 0) << reg.err;
   EXPECT_EQ(reg.out, "");
   EXPECT_EQ(reg.err, std::string("registered ") + VZ_MODULE_PATH + " (" + registry + ")\n");
-  EXPECT_NE(ReadBytes(registry).find("Vantrel_VaviZar.Page"), std::string::npos);
+  EXPECT_NE(testing::ReadBytes(registry).find("Vantrel_VaviZar.Page"), std::string::npos);
 
   Process unreg = Spawn(dir_, {"unregister", VZ_MODULE_PATH}, env);
   EXPECT_EQ(unreg.status, 0) << unreg.err;
   EXPECT_EQ(unreg.err, std::string("unregistered ") + VZ_MODULE_PATH + " (" + registry + ")\n");
-  EXPECT_EQ(ReadBytes(registry).find("Vantrel_VaviZar.Page"), std::string::npos);
+  EXPECT_EQ(testing::ReadBytes(registry).find("Vantrel_VaviZar.Page"), std::string::npos);
 
   const std::string nothing = dir_ / "nothing.so";
   Process missing = Spawn(dir_, {"register", nothing}, env);
@@ -526,7 +505,7 @@ TEST(ExampleSite, EveryPageGeneratesCleanly) {
   TempDir dir;
   const std::string db = dir / "site.db";
   const std::string site = VZ_EXAMPLE_SITE;
-  RunSql(db, ReadBytes(site + "/site.sql"));
+  RunSql(db, testing::ReadBytes(site + "/site.sql"));
   struct Case {
     const char* set;
     const char* page;
@@ -535,8 +514,8 @@ TEST(ExampleSite, EveryPageGeneratesCleanly) {
        {Case{"1", "1"}, Case{"1", "2"}, Case{"1", "3"}, Case{"1", "4"}, Case{"2", "1"}}) {
     for (const char* command : {"asp", "exec"}) {
       SCOPED_TRACE(std::string(command) + " " + c.set + " " + c.page);
-      Result r = RunCli({command, "--db", db, "--templates", site + "/templates", "--codepage",
-                         "936", c.set, c.page});
+      testing::Result r = testing::RunCli({command, "--db", db, "--templates", site + "/templates",
+                                           "--codepage", "936", c.set, c.page});
       EXPECT_EQ(r.status, cli::kExitOk);
       EXPECT_EQ(r.err, "");
       EXPECT_NE(r.out, "");
@@ -545,7 +524,7 @@ TEST(ExampleSite, EveryPageGeneratesCleanly) {
     }
   }
   // The Chinese page was read in GBK: "关于我们" stands in its heading.
-  Result about = RunCli(
+  testing::Result about = testing::RunCli(
       {"asp", "--db", db, "--templates", site + "/templates", "--codepage", "936", "1", "4"});
   EXPECT_NE(about.out.find("<h1>\xE5\x85\xB3\xE4\xBA\x8E\xE6\x88\x91\xE4\xBB\xAC</h1>"),
             std::string::npos)

@@ -17,18 +17,12 @@
 #include "platform/com/error_info.h"
 #include "platform/com/registry.h"
 #include "platform/com/runtime.h"
+#include "tests/store_fixture.h"
 
 namespace vz::com {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Points the runtime at a registry file of the test's own.
 class RegistryTest : public ::testing::Test {
@@ -84,7 +78,7 @@ TEST(ComponentModule, ExportsTheFourEntryPointsOnly) {
 
 TEST_F(RegistryTest, RegisterCreateByNameAndUnregister) {
   WriteRegistry({{"Other.Class\\CLSID", "@", "{00000000-0000-0000-0000-000000000001}"}});
-  const std::string before = ReadFile(path_);
+  const std::string before = testing::ReadBytes(path_);
 
   Module module;
   ASSERT_TRUE(module.loaded()) << dlerror();
@@ -135,7 +129,7 @@ TEST_F(RegistryTest, RegisterCreateByNameAndUnregister) {
   EXPECT_EQ(LoadedModuleCount(), 0u);
 
   ASSERT_EQ(module.Call("DllUnregisterServer"), S_OK);
-  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_EQ(testing::ReadBytes(path_), before);
   EXPECT_EQ(CLSIDFromProgID(u"Vantrel_VaviZar.Page", &found), REGDB_E_CLASSNOTREG);
   EXPECT_NE(ToUtf8(TakeErrorInfo()).find("'Vantrel_VaviZar.Page' is not registered"),
             std::string::npos);
@@ -209,7 +203,7 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  std::optional<RegistryHive> hive = ParseHive(ReadFile(path_));
+  std::optional<RegistryHive> hive = ParseHive(testing::ReadBytes(path_));
   ASSERT_TRUE(hive.has_value());
   EXPECT_EQ(hive->size(), static_cast<size_t>(kWriters * kEach));
   EXPECT_FALSE(fs::exists(path_ + ".tmp." + std::to_string(getpid())));
@@ -219,7 +213,7 @@ TEST_F(RegistryTest, DamagedFileIsLeftAloneAndBadEntriesAreRefused) {
   { std::ofstream(path_) << "name=value before any key\n"; }
   EXPECT_EQ(WriteRegistry({{"Key", "@", "v"}}), E_FAIL);
   EXPECT_NE(ToUtf8(TakeErrorInfo()).find("is damaged"), std::string::npos);
-  EXPECT_EQ(ReadFile(path_), "name=value before any key\n");
+  EXPECT_EQ(testing::ReadBytes(path_), "name=value before any key\n");
   EXPECT_EQ(ReadRegistry("Key"), std::nullopt);
 
   fs::remove(path_);

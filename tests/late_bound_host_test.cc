@@ -27,18 +27,6 @@ using testing::RunSql;
 using testing::TempDir;
 using testing::WriteBytes;
 
-constexpr const char* kSchema =
-    "CREATE TABLE web_templet (page_id INTEGER, tset_id INTEGER, tmpl_file TEXT);\n"
-    "CREATE TABLE web_page2func (page_id INTEGER, FunID INTEGER);\n"
-    "CREATE TABLE web_tag (tag_name TEXT, FunID INTEGER, tag_note TEXT, tag_code TEXT);\n";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 struct Result {
   int status = -1;  // the exit status; -1 when the program did not exit
   std::string out;
@@ -79,8 +67,8 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
     return result;
   }
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
-  result.out = ReadFile(out_path);
-  result.err = ReadFile(err_path);
+  result.out = testing::ReadBytes(out_path);
+  result.err = testing::ReadBytes(err_path);
   return result;
 }
 
@@ -133,16 +121,16 @@ class LateBoundHostTest : public ::testing::Test {
     com::RegistryHive hive;
     hive["Other.Thing\\CLSID"]["@"] = "{00000000-1111-2222-3333-444444444444}";
     WriteBytes(registry_, com::HiveText(hive));
-    before_ = ReadFile(registry_);
+    before_ = testing::ReadBytes(registry_);
     Result registered = Vavizar({"register", VZ_MODULE_PATH});
     ASSERT_EQ(registered.status, 0) << Describe(registered);
     ASSERT_EQ(registered.err,
               std::string("registered ") + VZ_MODULE_PATH + " (" + registry_ + ")\n");
-    ASSERT_NE(ReadFile(registry_), before_);
+    ASSERT_NE(testing::ReadBytes(registry_), before_);
 
     db_ = dir_ / "site.db";
     std::filesystem::create_directories(dir_ / "tmpl");
-    RunSql(db_, std::string(kSchema) +
+    RunSql(db_, std::string(testing::kSiteSchema) +
                     "INSERT INTO web_templet VALUES (12, 1, 'p.html');\n"
                     "INSERT INTO web_templet VALUES (13, 1, 'missing.html');\n"
                     "INSERT INTO web_templet VALUES (14, 1, 'gbk.html');\n"
@@ -296,7 +284,7 @@ TEST_F(LateBoundHostTest, UnregisteredClassExitsTwoNamingIt) {
   EXPECT_EQ(unregistered.status, 0) << Describe(unregistered);
   EXPECT_EQ(unregistered.err,
             std::string("unregistered ") + VZ_MODULE_PATH + " (" + registry_ + ")\n");
-  EXPECT_EQ(ReadFile(registry_), before_);
+  EXPECT_EQ(testing::ReadBytes(registry_), before_);
 
   Result r = Host({"--db", db_, "--templates", dir_ / "tmpl", "1", "12"});
   EXPECT_EQ(r.status, 2);
@@ -308,18 +296,18 @@ TEST_F(LateBoundHostTest, UnregisteredClassExitsTwoNamingIt) {
 }
 
 TEST_F(LateBoundHostTest, RegisteringTwiceAndUnregisteringLeavesTheRegistryAsItWas) {
-  const std::string registered = ReadFile(registry_);
+  const std::string registered = testing::ReadBytes(registry_);
   EXPECT_EQ(Vavizar({"register", VZ_MODULE_PATH}).status, 0);
-  EXPECT_EQ(ReadFile(registry_), registered);
+  EXPECT_EQ(testing::ReadBytes(registry_), registered);
   EXPECT_EQ(Vavizar({"unregister", VZ_MODULE_PATH}).status, 0);
-  EXPECT_EQ(ReadFile(registry_), before_);
+  EXPECT_EQ(testing::ReadBytes(registry_), before_);
   // A module that is not there: exit 2, the registry untouched.
   Result missing = Vavizar({"register", dir_ / "nothing.so"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.err.rfind("vavizar register: " + (dir_ / "nothing.so") + ": cannot load ", 0),
             0u)
       << missing.err;
-  EXPECT_EQ(ReadFile(registry_), before_);
+  EXPECT_EQ(testing::ReadBytes(registry_), before_);
 }
 
 TEST_F(LateBoundHostTest, UsageMistakesExitTwo) {

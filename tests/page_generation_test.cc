@@ -20,11 +20,6 @@ using testing::RunSql;
 using testing::TempDir;
 using testing::WriteBytes;
 
-constexpr const char* kSchema =
-    "CREATE TABLE web_templet (page_id INTEGER, tset_id INTEGER, tmpl_file TEXT);\n"
-    "CREATE TABLE web_page2func (page_id INTEGER, FunID INTEGER);\n"
-    "CREATE TABLE web_tag (tag_name TEXT, FunID INTEGER, tag_note TEXT, tag_code TEXT);\n";
-
 // A database and a template folder for one test.
 class PageGenerationTest : public ::testing::Test {
  protected:
@@ -36,7 +31,7 @@ class PageGenerationTest : public ::testing::Test {
 
   // Creates the database from `sql` (after the schema unless `schema` is off).
   void Database(const std::string& sql, bool schema = true) {
-    RunSql(db_path_, (schema ? std::string(kSchema) : std::string()) + sql);
+    RunSql(db_path_, (schema ? std::string(testing::kSiteSchema) : std::string()) + sql);
   }
   void Template(const std::string& name, const std::string& bytes) {
     WriteBytes(dir_ / ("tmpl/" + name), bytes);
@@ -193,8 +188,8 @@ TEST_F(PageGenerationTest, RowOrderDecidesWhatIsExpanded) {
                                  "INSERT INTO web_tag VALUES ('b', NULL, '', 'B');\n"
                                : "INSERT INTO web_tag VALUES ('b', NULL, '', 'B');\n"
                                  "INSERT INTO web_tag VALUES ('a', NULL, '', 'A<!--b-->');\n";
-    RunSql(path,
-           std::string(kSchema) + "INSERT INTO web_templet VALUES (1, 1, 'a.html');\n" + rows);
+    RunSql(path, std::string(testing::kSiteSchema) +
+                     "INSERT INTO web_templet VALUES (1, 1, 'a.html');\n" + rows);
     Template("a.html", "[<!--a-->]");
     PagePtr page = PagePtr::Create();
     com::Ref<ado::DatabaseConnection> conn = ado::OpenConnection(FromUtf8(path));
