@@ -42,12 +42,12 @@ size_t CharacterUnits(TextView text) {
              : 1;
 }
 
-}  // namespace
-
-std::string Encode(std::string_view number_or_name, TextView text) {
-  Converter converter(number_or_name);
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
+// Converts `text` with `converter`, handing each run of converted bytes to
+// `output` and the position of each character the set cannot hold (skipped)
+// to `missing`. An unfinished character at the end (a lone high surrogate)
+// counts as one the set cannot hold.
+template <typename Output, typename Missing>
+void Convert(Converter& converter, TextView text, Output&& output, Missing&& missing) {
   char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
   size_t in_left = text.size() * sizeof(char16_t);
   char buffer[8192];
@@ -56,14 +56,14 @@ std::string Encode(std::string_view number_or_name, TextView text) {
     size_t out_left = sizeof buffer;
     size_t rc = iconv(converter.get(), &in, &in_left, &out_at, &out_left);
     int error = errno;
-    out.append(buffer, sizeof buffer - out_left);
+    output(buffer, sizeof buffer - out_left);
     if (rc != static_cast<size_t>(-1)) break;
     if (error == E2BIG) continue;
     // EILSEQ: a character the set cannot hold; EINVAL: a lone high surrogate
-    // at the end. Either way write "?" for it and go on after it.
+    // at the end. Either way it is reported and skipped.
     const size_t done = text.size() - in_left / sizeof(char16_t);
+    missing(done);
     const size_t skip = CharacterUnits(text.substr(done)) * sizeof(char16_t);
-    out.push_back('?');
     in += skip;
     in_left -= skip;
   }
@@ -71,7 +71,18 @@ std::string Encode(std::string_view number_or_name, TextView text) {
   char* out_at = buffer;
   size_t out_left = sizeof buffer;
   iconv(converter.get(), nullptr, nullptr, &out_at, &out_left);
-  out.append(buffer, sizeof buffer - out_left);
+  output(buffer, sizeof buffer - out_left);
+}
+
+}  // namespace
+
+std::string Encode(std::string_view number_or_name, TextView text) {
+  Converter converter(number_or_name);
+  std::string out;
+  out.reserve(text.size() + text.size() / 2);
+  Convert(
+      converter, text, [&](const char* bytes, size_t n) { out.append(bytes, n); },
+      [&](size_t) { out.push_back('?'); });
   return out;
 }
 
@@ -80,23 +91,8 @@ void CheckEncoding(std::string_view number_or_name) { Converter check(number_or_
 std::vector<size_t> Unencodable(std::string_view number_or_name, TextView text) {
   Converter converter(number_or_name);
   std::vector<size_t> positions;
-  char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
-  size_t in_left = text.size() * sizeof(char16_t);
-  char buffer[8192];
-  while (in_left > 0) {
-    char* out_at = buffer;
-    size_t out_left = sizeof buffer;
-    size_t rc = iconv(converter.get(), &in, &in_left, &out_at, &out_left);
-    int error = errno;
-    if (rc != static_cast<size_t>(-1)) break;
-    if (error == E2BIG) continue;
-    // The same two cases as in Encode: the character at `done` is not held.
-    const size_t done = text.size() - in_left / sizeof(char16_t);
-    positions.push_back(done);
-    const size_t skip = CharacterUnits(text.substr(done)) * sizeof(char16_t);
-    in += skip;
-    in_left -= skip;
-  }
+  Convert(
+      converter, text, [](const char*, size_t) {}, [&](size_t at) { positions.push_back(at); });
   return positions;
 }
 
