@@ -312,13 +312,14 @@ int RunBuild(const ParsedArgs& args, Output& output) {
   if (out->second.empty()) return Usage("--out: the output folder is empty", output);
   int jobs = static_cast<int>(std::thread::hardware_concurrency());
   if (auto j = options.find("jobs"); j != options.end()) {
-    const std::string& n = j->second;
-    if (n.empty() || n.size() > 4 || n.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(n) < 1 || std::stoi(n) > kMaxJobs)
-      return Usage("--jobs: '" + n + "' is not a number from 1 to " + std::to_string(kMaxJobs),
-                   output);
-    jobs = std::stoi(n);
+    std::optional<int64_t> n = ParseCount(j->second, 1, kMaxJobs);
+    if (!n)
+      return Usage(
+          "--jobs: '" + j->second + "' is not a number from 1 to " + std::to_string(kMaxJobs),
+          output);
+    jobs = static_cast<int>(*n);
   }
+  if (std::string problem; !ApplyMaxChars(args, &problem)) return Usage(problem, output);
   if (jobs < 1) jobs = 1;
 
   auto build = std::make_unique<Build>();

@@ -38,6 +38,12 @@ constexpr const char* kPageOptions =
     "                         locale's character set, UTF-8 where it names none\n"
     "  --encoding ENC         encoding of what is written to stdout (default UTF-8)\n";
 
+constexpr const char* kLimitOption =
+    "  --max-chars N          the longest text generating a page may build, in\n"
+    "                         characters (1 to 2147483647, default 268435456); a\n"
+    "                         page that would grow past it fails with 14 \"Out of\n"
+    "                         string space\"\n";
+
 constexpr const char* kPageExitStatus =
     "exit status: 0 nothing logged, 1 the page's error log gained lines,\n"
     "             2 bad usage or a database that cannot be opened\n";
@@ -73,6 +79,7 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   auto encoding_option = args.options.find("encoding");
   const std::string encoding =
       encoding_option != args.options.end() ? encoding_option->second : "UTF-8";
+  if (std::string problem; !ApplyMaxChars(args, &problem)) return Usage(command, problem, output);
   try {
     fso::CheckEncoding(encoding);
     if (auto cp = args.options.find("codepage"); cp != args.options.end())
@@ -128,7 +135,7 @@ const Command kCommands[] = {
      "Writes the server-page code of page PAGE of template set SET to stdout and\n"
      "the lines the call added to the error log to stderr.\n",
      RunPage,
-     {"db", "odbc", "templates", "codepage", "encoding"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
      {},
      2},
     {"exec",
@@ -137,7 +144,7 @@ const Command kCommands[] = {
      "Writes page PAGE of template set SET as execute code (script statements) to\n"
      "stdout and the lines the call added to the error log to stderr.\n",
      RunPage,
-     {"db", "odbc", "templates", "codepage", "encoding"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
      {},
      2},
     {"check",
@@ -171,7 +178,7 @@ const Command kCommands[] = {
      "every page of a template set into a folder",
      kBuildUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
-     {"db", "odbc", "templates", "codepage", "encoding", "set", "out", "jobs"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs"},
      {"exec", "changed"},
      0},
 };
@@ -209,6 +216,7 @@ int Run(const std::vector<std::string>& args, Output& output) {
     if (parsed->help) {
       output.out += command.usage;
       if (command.valued.count("db") != 0) output.out += kPageOptions;
+      if (command.valued.count("max-chars") != 0) output.out += kLimitOption;
       if (command.run == RunPage) output.out += kPageExitStatus;
       return kExitOk;
     }

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "platform/text.h"
+
 namespace vz::cli {
 
 std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
@@ -60,6 +62,29 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
     }
   }
   return parsed;
+}
+
+std::optional<int64_t> ParseCount(const std::string& text, int64_t min, int64_t max) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int64_t value = std::stoll(text);
+  if (value < min || value > max) return std::nullopt;
+  return value;
+}
+
+bool ApplyMaxChars(const ParsedArgs& args, std::string* error) {
+  int64_t limit = kDefaultMaxChars;
+  if (auto option = args.options.find("max-chars"); option != args.options.end()) {
+    std::optional<int64_t> value = ParseCount(option->second, 1, kMaxTextLength);
+    if (!value) {
+      *error = "--max-chars: '" + option->second + "' is not a number from 1 to " +
+               std::to_string(kMaxTextLength);
+      return false;
+    }
+    limit = *value;
+  }
+  SetWorkingTextLimit(limit);
+  return true;
 }
 
 }  // namespace vz::cli

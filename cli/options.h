@@ -4,6 +4,7 @@
 #ifndef VAVIZAR_CLI_OPTIONS_H_
 #define VAVIZAR_CLI_OPTIONS_H_
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -24,6 +25,18 @@ struct ParsedArgs {
 std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
                                     const std::set<std::string>& valued,
                                     const std::set<std::string>& flags, std::string* error);
+
+// `text` as a whole number from `min` to `max`: decimal digits only, no sign
+// and no blanks. Nothing when it is anything else.
+std::optional<int64_t> ParseCount(const std::string& text, int64_t min, int64_t max);
+
+// The working limit of the page commands (asp, exec, build): the option
+// --max-chars N, else kDefaultMaxChars. Sets it process-wide and returns
+// true; on a value that is not a number from 1 to 2147483647 returns false
+// with `error` set ("--max-chars: 'x' is not a number from 1 to ...") and
+// changes nothing.
+inline constexpr int64_t kDefaultMaxChars = 268435456;
+bool ApplyMaxChars(const ParsedArgs& args, std::string* error);
 
 }  // namespace vz::cli
 

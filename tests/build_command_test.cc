@@ -25,7 +25,9 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "platform/fso/code_page.h"
+#include "platform/text.h"
 #include "tests/cli_fixture.h"
 #include "tests/store_fixture.h"
 
@@ -141,7 +143,10 @@ class BuildCommandTest : public ::testing::Test {
     WriteBytes(templates_ + "/shop.html", "<p>\xE4\xB8\xAD\xE6\x96\x87<!--shop--></p>");
     WriteBytes(templates_ + "/plain.html", "<p>plain</p>");
   }
-  void TearDown() override { fso::SetCodePage("65001"); }
+  void TearDown() override {
+    fso::SetCodePage("65001");
+    SetWorkingTextLimit(saved_limit_);
+  }
 
   std::vector<std::string> BuildArgs(const std::vector<std::string>& options = {}) {
     std::vector<std::string> args = {"build", "--db", db_,     "--templates", templates_,
@@ -180,6 +185,7 @@ class BuildCommandTest : public ::testing::Test {
   std::string db_;
   std::string templates_;
   std::string out_;
+  int64_t saved_limit_ = WorkingTextLimit();
 };
 
 TEST_F(BuildCommandTest, WritesWhatAspAndExecWriteForEveryPage) {
@@ -381,6 +387,32 @@ TEST_F(BuildCommandTest, ChangedRebuildsExactlyThePagesWhoseInputsChanged) {
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
 }
 
+// The working limit applies to each page on its own: a page that outgrows
+// it fails with 14 and keeps its old file, the others are written.
+TEST_F(BuildCommandTest, MaxCharsFailsOnlyThePagesThatOutgrowIt) {
+  ASSERT_EQ(testing::RunCli(BuildArgs()).status, cli::kExitOk);
+  const std::string old_home = testing::ReadBytes(out_ + "/1.asp");
+  std::string long_text(5000, 'y');
+  WriteBytes(templates_ + "/home.html", "<p>" + long_text + "<!--t--></p>");
+  WriteBytes(templates_ + "/news.html", "<h1>short</h1>");
+
+  testing::Result r = testing::RunCli(BuildArgs({"--max-chars", "1000", "--jobs", "2"}));
+  EXPECT_EQ(r.status, cli::kExitLogged);
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 3 written, 0 unchanged, 1 failed");
+  EXPECT_EQ(testing::ReadBytes(out_ + "/1.asp"), old_home);
+  EXPECT_EQ(testing::ReadBytes(out_ + "/2.asp"), "<h1>short</h1>");
+  const std::vector<std::string> log = Lines(testing::ReadBytes(out_ + "/build.log"));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_TRUE(IsLogLine(log[0], "page 1: ", "[14] Out of string space")) << log[0];
+  EXPECT_EQ(WorkingTextLimit(), 1000);
+
+  // Without the option the command's default applies.
+  r = testing::RunCli(BuildArgs());
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(testing::ReadBytes(out_ + "/1.asp"), "<p>" + long_text + "<%Response.Write 1%></p>");
+  EXPECT_EQ(WorkingTextLimit(), cli::kDefaultMaxChars);
+}
+
 TEST_F(BuildCommandTest, BadUsageIsStatusTwoAndWritesNothing) {
   const std::string missing = dir_ / "no-such.db";
   const std::string tail = "Try 'vavizar build --help'.\n";
@@ -405,6 +437,8 @@ TEST_F(BuildCommandTest, BadUsageIsStatusTwoAndWritesNothing) {
        "vavizar build: --jobs: 'x' is not a number from 1 to 256\n" + tail},
       {{"build", "--db", db_, "--set", "1", "--out", out_, "--jobs", "257"},
        "vavizar build: --jobs: '257' is not a number from 1 to 256\n" + tail},
+      {{"build", "--db", db_, "--set", "1", "--out", out_, "--max-chars", "0"},
+       "vavizar build: --max-chars: '0' is not a number from 1 to 2147483647\n" + tail},
       {{"build", "--db", db_, "--set", "1", "--out", out_, "2"},
        "vavizar build: expected 0 arguments, got 1\n" + tail},
       {{"build", "--db", db_, "--set", "1", "--out", out_, "--exec=1"},
@@ -444,7 +478,8 @@ TEST_F(BuildCommandTest, HelpNamesTheOptions) {
   testing::Result r = testing::RunCli({"build", "--help"});
   EXPECT_EQ(r.status, cli::kExitOk);
   EXPECT_EQ(r.out.rfind("usage: vavizar build [options] --set SET --out DIR", 0), 0u) << r.out;
-  for (const char* option : {"--exec", "--jobs N", "--changed", "--db FILE", "--encoding ENC"})
+  for (const char* option :
+       {"--exec", "--jobs N", "--changed", "--db FILE", "--encoding ENC", "--max-chars N"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   EXPECT_NE(testing::RunCli({"--help"}).out.find("  build       "), std::string::npos);
 }

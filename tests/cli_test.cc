@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "platform/fso/code_page.h"
+#include "platform/text.h"
 #include "tests/cli_fixture.h"
 #include "tests/store_fixture.h"
 
@@ -68,7 +70,10 @@ class CliTest : public ::testing::Test {
     WriteBytes(templates_ + "/sub/gbk.html", std::string("<p>") + kChineseGbk + "<!--t--></p>");
     WriteBytes(templates_ + "/simple.html", "<p><!--t--></p>");
   }
-  void TearDown() override { fso::SetCodePage("65001"); }
+  void TearDown() override {
+    fso::SetCodePage("65001");
+    SetWorkingTextLimit(saved_limit_);
+  }
 
   // The arguments of a page sub-command on this site.
   std::vector<std::string> PageArgs(const std::string& command, const std::string& set,
@@ -84,6 +89,7 @@ class CliTest : public ::testing::Test {
   TempDir dir_;
   std::string db_;
   std::string templates_;
+  int64_t saved_limit_ = WorkingTextLimit();
 };
 
 TEST_F(CliTest, AspWritesTheServerPageCodeAndNothingElse) {
@@ -221,6 +227,21 @@ TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
        "vavizar unregister: expected 1 argument, got 2\nTry 'vavizar unregister --help'.\n"},
       {{"register", "--db", "x", "m"},
        "vavizar register: unknown option '--db'\nTry 'vavizar register --help'.\n"},
+      {{"asp", "--db", "DB", "--max-chars", "0", "1", "1"},
+       "vavizar asp: --max-chars: '0' is not a number from 1 to 2147483647\n" + kTryAsp},
+      {{"asp", "--db", "DB", "--max-chars", "-5", "1", "1"},
+       "vavizar asp: --max-chars: '-5' is not a number from 1 to 2147483647\n" + kTryAsp},
+      {{"asp", "--db", "DB", "--max-chars=", "1", "1"},
+       "vavizar asp: --max-chars: '' is not a number from 1 to 2147483647\n" + kTryAsp},
+      {{"asp", "--db", "DB", "--max-chars", "2147483648", "1", "1"},
+       "vavizar asp: --max-chars: '2147483648' is not a number from 1 to 2147483647\n" + kTryAsp},
+      {{"exec", "--db", "DB", "--max-chars", "1e6", "1", "1"},
+       "vavizar exec: --max-chars: '1e6' is not a number from 1 to 2147483647\n"
+       "Try 'vavizar exec --help'.\n"},
+      {{"asp", "--db", "DB", "--max-chars", " 10", "1", "1"},
+       "vavizar asp: --max-chars: ' 10' is not a number from 1 to 2147483647\n" + kTryAsp},
+      {{"check", "--db", "DB", "--set", "1", "--max-chars", "10"},
+       "vavizar check: unknown option '--max-chars'\nTry 'vavizar check --help'.\n"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
@@ -235,6 +256,68 @@ TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
   }
+}
+
+// A page whose text doubles on every pass: 12 opening tags, one character,
+// 12 closing tags, and a code that copies its content twice. Its server-page
+// code is 692,296 characters.
+class RunawayPageTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    std::string opening, closing;
+    for (int i = 0; i < 12; ++i) {
+      opening += "<!--d-->";
+      closing += "<!--/d-->";
+    }
+    RunSql(db_,
+           "INSERT INTO web_templet VALUES (9, 1, 'runaway.html');\n"
+           "INSERT INTO web_tag VALUES ('d', NULL, '', '[data][data]');\n");
+    WriteBytes(templates_ + "/runaway.html", opening + "x" + closing);
+  }
+};
+
+TEST_F(RunawayPageTest, MaxCharsStopsThePageWithOutOfStringSpace) {
+  struct Case {
+    const char* limit;
+    int status;
+    size_t out_size;
+  } cases[] = {
+      {"692295", cli::kExitLogged, 0},       // one short of the final length
+      {"100", cli::kExitLogged, 0},          // the template alone is longer
+      {"2147483647", cli::kExitOk, 692296},  // room for every pass
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    testing::Result r = testing::RunCli(PageArgs("asp", "1", "9", {"--max-chars", c.limit}));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out.size(), c.out_size);
+    if (c.status == cli::kExitOk) {
+      EXPECT_EQ(r.out.rfind("<%%><%%><%%>", 0), 0u);
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_EQ(ErrEntries(r), std::vector<Text>{u"[14] Out of string space"});
+    }
+    EXPECT_EQ(WorkingTextLimit(), std::stoll(c.limit));
+  }
+  // exec converts the empty server-page code its call logged for.
+  testing::Result r = testing::RunCli(PageArgs("exec", "1", "9", {"--max-chars=65536"}));
+  EXPECT_EQ(r.status, cli::kExitLogged);
+  EXPECT_EQ(r.out, "Response.Write \"\"");
+  EXPECT_EQ(ErrEntries(r), std::vector<Text>{u"[14] Out of string space"});
+}
+
+TEST_F(RunawayPageTest, WithoutTheOptionTheLimitIsTheDefault) {
+  SetWorkingTextLimit(1000);
+  testing::Result r = testing::RunCli(PageArgs("asp", "1", "5"));
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(WorkingTextLimit(), cli::kDefaultMaxChars);
+  EXPECT_EQ(cli::kDefaultMaxChars, 268435456);
+  // Bad usage leaves the setting alone.
+  SetWorkingTextLimit(1000);
+  EXPECT_EQ(testing::RunCli(PageArgs("asp", "1", "5", {"--max-chars", "x"})).status,
+            cli::kExitUsage);
+  EXPECT_EQ(WorkingTextLimit(), 1000);
 }
 
 TEST_F(CliTest, AnUnknownCodePageLeavesTheSettingAsItWas) {
@@ -303,6 +386,7 @@ TEST_F(CliTest, HelpOnTheCommandAndEachSubCommand) {
       {{"exec", "-h"}, "usage: vavizar exec [options] SET PAGE\n", "  --encoding ENC  "},
       {{"register", "--help"}, "usage: vavizar register MODULE\n", "DllRegisterServer"},
       {{"unregister", "--help"}, "usage: vavizar unregister MODULE\n", "DllUnregisterServer"},
+      {{"exec", "--help"}, "usage: vavizar exec ", "  --max-chars N  "},
       // Help wins over missing arguments.
       {{"asp", "1", "--help"}, "usage: vavizar asp ", "  --db FILE  "},
   };
