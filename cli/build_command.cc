@@ -37,7 +37,8 @@ const char kBuildUsage[] =
     "--exec DIR/PAGE.vbs, encoded with --encoding. Each file is written under a\n"
     "temporary name and renamed into place. A page whose generation logs a\n"
     "failure is not written (its previous file stays) and is named on stderr;\n"
-    "DIR/build.log holds every log line of the run, each led by its page.\n"
+    "DIR/build.log holds every log line of the run, each led by its page (line\n"
+    "breaks inside a message become blanks).\n"
     "  --set SET              the template set (a number)\n"
     "  --out DIR              the output folder, made when missing\n"
     "  --exec                 write execute code instead of server-page code\n"
@@ -129,13 +130,15 @@ struct Build {
   std::string database_problem;  // guarded by mu; the first worker's
 };
 
-// The lines of a log text, without their CR LF.
+// The entries of a log text, one line each: without their CR LF, and with
+// the line breaks a driver's message may hold made blanks, so that every
+// line of build.log starts with its page.
 void SplitLines(const Text& log, std::vector<std::string>& lines) {
   size_t at = 0;
   while (at < log.size()) {
     size_t end = log.find(u"\r\n", at);
     if (end == Text::npos) end = log.size();
-    if (end > at) lines.push_back(ToUtf8(TextView(log).substr(at, end - at)));
+    if (end > at) lines.push_back(OneLine(log.substr(at, end - at)));
     at = end + 2;
   }
 }

@@ -3,10 +3,7 @@
 // SQLite file through the SQLite3 ODBC driver. The same queries run as on
 // the embedded provider.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +18,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "store/templet_store.h"
+#include "tests/pg_fixture.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -28,13 +26,13 @@ namespace {
 
 using vz::testing::Entries;
 using vz::testing::FailureOf;
+using vz::testing::FreePort;
 using vz::testing::Names;
 using vz::testing::References;
 using vz::testing::RunSql;
+using vz::testing::ScratchServer;
 using vz::testing::TempDir;
 using vz::testing::WriteBytes;
-
-const std::string kRepo = std::filesystem::path(__FILE__).parent_path().parent_path().string();
 
 // The site tables in SQL that both databases take. Function 1 is attached to
 // page 12 twice.
@@ -57,98 +55,10 @@ const char kSiteSql[] =
 
 const char16_t kNoTempletEntry[] = u"[Vantrel_ZozEza] 模板不存在。";
 
-// Output of a shell command, without the last line end; fails the test when
-// the command fails.
-std::string Run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    ADD_FAILURE() << "popen failed: " << command;
-    return out;
-  }
-  char buffer[256];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int status = pclose(pipe);
-  EXPECT_EQ(status, 0) << command;
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
-}
-
-// A port on 127.0.0.1 that nobody listens on right now.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
-// The drivers under a private configuration, so that the PostgreSQL driver
-// keeps no communication log in /tmp.
-void UsePrivateDriverList(const TempDir& dir) {
-  WriteBytes(dir / "odbcinst.ini",
-             "[PostgreSQL Unicode]\nDriver=psqlodbcw.so\nDebug=0\nCommLog=0\n\n"
-             "[SQLite3]\nDriver=libsqlite3odbc.so\n");
-  WriteBytes(dir / "odbc.ini", "");
-  setenv("ODBCSYSINI", dir.path().c_str(), 1);
-}
-
-// A PostgreSQL server of its own, with the site tables in database postgres.
-class ScratchServer {
- public:
-  ScratchServer() {
-    port_ = FreePort();
-    folder_ = Run("bash '" + kRepo + "/scripts/pg_scratch.sh' start " + std::to_string(port_));
-  }
-  ~ScratchServer() { Stop(); }
-
-  void Stop() {
-    if (folder_.empty()) return;
-    Run("bash '" + kRepo + "/scripts/pg_scratch.sh' stop '" + folder_ + "'");
-    folder_.clear();
-  }
-
-  bool running() const { return !folder_.empty(); }
-
-  void Sql(const std::string& sql, const TempDir& dir) {
-    WriteBytes(dir / "pg.sql", sql);
-    Run("psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p " + std::to_string(port_) +
-        " -U postgres -d postgres -f '" + (dir / "pg.sql") + "' </dev/null >/dev/null");
-  }
-
-  Text ConnectionString() const {
-    return FromUtf8("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port_) +
-                    ";Database=postgres;Uid=postgres;Pwd=;");
-  }
-  int port() const { return port_; }
-
- private:
-  int port_ = 0;
-  std::string folder_;
-};
-
 // Shared by the tests of one suite; started once per test process.
 class OdbcTest : public ::testing::Test {
  protected:
-  // The driver manager reads its driver list once per process, so the list
-  // stays until the process ends.
-  static const TempDir& Config() {
-    static TempDir* const config = [] {
-      static TempDir dir;
-      UsePrivateDriverList(dir);
-      return &dir;
-    }();
-    return *config;
-  }
+  static const TempDir& Config() { return testing::PrivateDriverList(); }
   static void SetUpTestSuite() { Config(); }
 
   void SetUp() override {
