@@ -36,7 +36,14 @@ class GapText {
       : storage_(std::move(storage)), max_capacity_(max_capacity) {
     gap_begin_ = storage_.size();
     unchanged_prefix_ = unchanged_suffix_ = gap_begin_;
-    storage_.resize(std::max(storage_.capacity(), gap_begin_ + gap_begin_ / 4 + 256));
+    // A text that comes back from an earlier expansion has room to spare
+    // already; it is reallocated only when it has almost none.
+    size_t capacity = storage_.capacity();
+    if (capacity < gap_begin_ + gap_begin_ / 16 + 256) {
+      capacity = gap_begin_ + gap_begin_ / 4 + 256;
+      ReserveText(storage_, capacity);  // large pages for a large text
+    }
+    storage_.resize(capacity);
     gap_end_ = storage_.size();
   }
 
@@ -130,6 +137,7 @@ class GapText {
   void Grow(size_t need) {
     const size_t tail = storage_.size() - gap_end_;
     const size_t capacity = std::max(size() + need, std::min(storage_.size() * 2, max_capacity_));
+    ReserveText(storage_, capacity);
     storage_.resize(capacity);
     char16_t* d = storage_.data();
     std::memmove(d + capacity - tail, d + gap_end_, tail * 2);
@@ -233,25 +241,40 @@ class Unknown {
   }
 
  private:
-  // Keeps the list short by joining the two stretches closest to each other;
-  // that only forgets some knowledge.
+  // Keeps the list short by joining the stretches closest to each other;
+  // that only forgets some knowledge. Linear in the length of the list, which
+  // is long once, when it is made from every place of a tag in a large page:
+  // the kMaxStretches - 1 widest gaps stay, the others are closed (of equal
+  // gaps, the earlier ones close first).
   void Compact() {
-    while (stretches_.size() > kMaxStretches) {
-      size_t best = 0;
-      for (size_t i = 1; i + 1 < stretches_.size(); ++i) {
-        if (stretches_[i + 1].first - stretches_[i].second <
-            stretches_[best + 1].first - stretches_[best].second)
-          best = i;
+    const size_t n = stretches_.size();
+    if (n <= kMaxStretches) return;
+    gaps_.clear();
+    for (size_t i = 0; i + 1 < n; ++i)
+      gaps_.push_back({stretches_[i + 1].first - stretches_[i].second, i});
+    auto wider = [](const std::pair<size_t, size_t>& a, const std::pair<size_t, size_t>& b) {
+      return a.first != b.first ? a.first > b.first : a.second > b.second;
+    };
+    std::nth_element(gaps_.begin(), gaps_.begin() + (kMaxStretches - 2), gaps_.end(), wider);
+    keep_.assign(n, false);
+    for (size_t k = 0; k + 1 < kMaxStretches; ++k) keep_[gaps_[k].second] = true;
+    size_t out = 0;
+    for (size_t i = 1; i < n; ++i) {
+      if (keep_[i - 1]) {
+        stretches_[++out] = stretches_[i];
+      } else {
+        stretches_[out].second = stretches_[i].second;
       }
-      stretches_[best].second = stretches_[best + 1].second;
-      stretches_.erase(stretches_.begin() + static_cast<ptrdiff_t>(best) + 1);
     }
+    stretches_.resize(out + 1);
   }
 
   static constexpr size_t kMaxStretches = 8;
   TextView pattern_;
   std::vector<std::pair<size_t, size_t>> stretches_;
   std::vector<std::pair<size_t, size_t>> scratch_;
+  std::vector<std::pair<size_t, size_t>> gaps_;  // (width, index) for Compact
+  std::vector<bool> keep_;
 };
 
 Text InvalidArgument(std::initializer_list<TextView> detail) {

@@ -46,6 +46,15 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
     TextDecoder decoder(code_page_);
     auto buffer = std::make_unique<char[]>(kReadSize);
     Text text;
+    // In the code pages in use a byte gives at most one UTF-16 unit, so the
+    // rest of a regular file is room enough: one allocation for a large
+    // template. Only a hint; the text still grows if it needs more.
+    struct stat st;
+    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+      const off_t at = lseek(fd_, 0, SEEK_CUR);
+      if (at >= 0 && st.st_size > at && st.st_size - at <= kMaxTextLength)
+        ReserveText(text, static_cast<size_t>(st.st_size - at) + 16);
+    }
     for (;;) {
       ssize_t n;
       if (InjectFault()) {
