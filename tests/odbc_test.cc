@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "component/page_ptr.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/fault.h"
 #include "platform/ado/open.h"
@@ -286,6 +287,60 @@ TEST_F(OdbcSqlite, RejectedStatementCarriesTheDriverMessage) {
   EXPECT_NE(error.description.find(u"no such table: nosuch"), Text::npos)
       << ToUtf8(error.description);
   EXPECT_TRUE(error.description.starts_with(u"[HY000] ")) << ToUtf8(error.description);
+}
+
+// Identifiers built to run statements of their own, as the template set or
+// as the page, through a connection that could write: each is refused with
+// 13 before any statement runs, and the database file keeps every byte.
+TEST_F(OdbcSqlite, IdentifiersBuiltToInjectStatementsChangeNothing) {
+  const Text attempts[] = {
+      u"12; drop table web_tag",
+      u"12;drop table web_tag--",
+      u"1 or 1=1",
+      u"12 or 1=1",
+      u"12' or '1'='1",
+      u"12'--",
+      u"12 -- comment",
+      u"12/* comment */",
+      u"12) or (1=1",
+      u"(select 12)",
+      u"12 union select tag_code from web_tag",
+      u"-12; delete from web_templet",
+      u"12\ndelete from web_templet",
+      Text(u"12\0; drop table web_tag", 23),
+      u"0x0C",
+      u"\uFF11\uFF12",  // full-width digits
+  };
+  // The connection writes when told to: the row with NULL cells goes, so
+  // that the pages below generate cleanly.
+  const std::string site = testing::ReadBytes(path_);
+  db_->Execute(u"delete from web_tag where tag_name = 'all2'", -1);
+  const std::string before = testing::ReadBytes(path_);
+  ASSERT_NE(before, site);
+
+  PagePtr page = PagePtr::Create();
+  page.PutRefConnection(db_.get());
+  page.PutTempletRoot(root_);
+  for (const Text& id : attempts) {
+    SCOPED_TRACE(ToUtf8(id));
+    const Text refused = Concat({u"[13] Type mismatch: identifier '", id, u"' is not a number"});
+    size_t logged = page.GetErrors().size();
+    // As the page: the template query and the tag query both refuse it.
+    EXPECT_EQ(page.CreateAspCode(u"3", id), u"");
+    EXPECT_EQ(Entries(page.GetErrors().substr(logged)), (std::vector<Text>{refused, refused}));
+    logged = page.GetErrors().size();
+    EXPECT_EQ(page.CreateExecuteCode(u"3", id), u"Response.Write \"\"");
+    EXPECT_EQ(Entries(page.GetErrors().substr(logged)), (std::vector<Text>{refused, refused}));
+    // As the set: the template query refuses it; the tags of page 12 are
+    // read and applied to no text.
+    logged = page.GetErrors().size();
+    EXPECT_EQ(page.CreateAspCode(id, u"12"), u"");
+    EXPECT_EQ(Entries(page.GetErrors().substr(logged)), std::vector<Text>{refused});
+    EXPECT_EQ(ado::LiveRecordsets(), recordsets_);
+  }
+  EXPECT_EQ(page.CreateAspCode(u"3", u"12"), u"<html>模</html>");
+  EXPECT_EQ(page.GetErrors().find(u"[94]"), Text::npos);
+  EXPECT_EQ(testing::ReadBytes(path_), before);
 }
 
 }  // namespace

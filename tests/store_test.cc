@@ -327,6 +327,68 @@ TEST_F(StoreTest, LoadTempletPaths) {
   EXPECT_EQ(calls_.statements.size(), 0u);
 }
 
+// The file of a page is the template folder followed by the stored name,
+// joined as they stand ("\\" read as "/"): a name with ".." may leave the
+// folder, a stored absolute name lands inside it, and links are followed as
+// the file system follows them. Without a folder, the stored name is the
+// path. The database that names the files is trusted as it is trusted with
+// the tag codes.
+TEST_F(StoreTest, TemplatePathsWithDotsAbsoluteNamesAndLinks) {
+  std::filesystem::create_directories(dir_ / "shared");
+  WriteBytes(dir_ / "outside.htm", "outside");
+  WriteBytes(dir_ / "shared/part.htm", "shared part");
+  WriteBytes(dir_ / "tpl/inside.htm", "inside");
+  std::filesystem::create_directories(dir_ / "tpl" + dir_.path());
+  WriteBytes(dir_ / "tpl" + dir_.path() + "/outside.htm", "under the folder");
+  std::filesystem::create_symlink("../outside.htm", dir_ / "tpl/link.htm");
+  std::filesystem::create_directory_symlink("../shared", dir_ / "tpl/linked");
+  std::filesystem::create_symlink("nowhere.htm", dir_ / "tpl/dangling.htm");
+  std::filesystem::create_symlink("loop-b.htm", dir_ / "tpl/loop-a.htm");
+  std::filesystem::create_symlink("loop-a.htm", dir_ / "tpl/loop-b.htm");
+  std::filesystem::create_symlink("/dev/zero", dir_ / "tpl/device.htm");
+  std::filesystem::create_directory_symlink("home", dir_ / "tpl/folder.htm");
+
+  struct Case {
+    std::string stored;
+    const char16_t* result;
+    const char16_t* entry;  // nullptr: nothing logged
+  } cases[] = {
+      {"inside.htm", u"inside", nullptr},
+      {"./inside.htm", u"inside", nullptr},
+      {"home/../inside.htm", u"inside", nullptr},
+      {"..\\outside.htm", u"outside", nullptr},
+      {"../outside.htm", u"outside", nullptr},
+      {"home/../../shared/part.htm", u"shared part", nullptr},
+      {dir_.path() + "/outside.htm", u"under the folder", nullptr},
+      {"link.htm", u"outside", nullptr},
+      {"linked/part.htm", u"shared part", nullptr},
+      {"linked\\part.htm", u"shared part", nullptr},
+      {"dangling.htm", u"", u"[53] File not found"},
+      {"loop-a.htm", u"", u"[75] Path/File access error"},
+      {"device.htm", u"", u"[75] Path/File access error"},
+      {"folder.htm", u"", u"[75] Path/File access error"},
+      {"../missing/outside.htm", u"", u"[76] Path not found"},
+      {"inside.htm/", u"", u"[76] Path not found"},
+  };
+  int page = 30;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    RunSql(db_path_, "insert into web_templet values(" + std::to_string(page) + ", 7, '" +
+                         c.stored + "');");
+    log_.clear();
+    EXPECT_EQ(Load(u"7", FromUtf8(std::to_string(page++))), c.result);
+    EXPECT_EQ(Entries(log_), c.entry == nullptr ? std::vector<Text>{} : std::vector<Text>{c.entry});
+    ExpectNothingLeft();
+  }
+
+  // Without a folder the stored name is the path: an absolute name is read
+  // where it points.
+  RunSql(db_path_, "insert into web_templet values(60, 7, '" + dir_.path() + "/outside.htm');");
+  log_.clear();
+  EXPECT_EQ(LoadTemplet(conn_.get(), Text(), log_, u"7", u"60"), u"outside");
+  EXPECT_EQ(log_, u"");
+}
+
 TEST_F(StoreTest, NoRowReleasesTheResultSetWithoutClosingIt) {
   EXPECT_EQ(Load(u"3", u""), u"");
   EXPECT_EQ(calls_.statements[0],
