@@ -96,6 +96,35 @@ class GapText {
     return npos;
   }
 
+  // Replaces the characters [from, to) by the parts one after another, an
+  // empty part standing for the characters [copy_from, from) of this text.
+  // Returns how many characters were written. The copies come straight from
+  // the text, so a long stretch copied many times is never held twice.
+  // REQUIRES: copy_from <= from; no part points into this buffer.
+  size_t ReplaceWithCopies(size_t from, size_t to, const std::vector<TextView>& parts,
+                           size_t copy_from) {
+    const size_t copy_length = from - copy_from;
+    size_t total = 0;
+    for (TextView part : parts) total += part.empty() ? copy_length : part.size();
+    unchanged_prefix_ = std::min(unchanged_prefix_, from);
+    unchanged_suffix_ = std::min(unchanged_suffix_, size() - to);
+    MoveGap(from);
+    gap_end_ += to - from;
+    if (gap_end_ - gap_begin_ < total) Grow(total);
+    // [copy_from, from) lies before the gap, which only ever fills after it.
+    char16_t* d = storage_.data();
+    for (TextView part : parts) {
+      if (part.empty()) {
+        if (copy_length != 0) std::memcpy(d + gap_begin_, d + copy_from, copy_length * 2);
+        gap_begin_ += copy_length;
+      } else {
+        std::memcpy(d + gap_begin_, part.data(), part.size() * 2);
+        gap_begin_ += part.size();
+      }
+    }
+    return total;
+  }
+
   // Replaces the characters [from, to) by `insert`.
   // REQUIRES: insert does not point into this buffer.
   void Replace(size_t from, size_t to, TextView insert) {
@@ -325,6 +354,8 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
   const Text closing = Concat({u"<!--/", tag_name, u"-->"});
   constexpr TextView kCommentEnd = u"-->";
   constexpr TextView kData = u"[data]";
+  constexpr TextView kCodeOpen = u"<%";
+  constexpr TextView kCodeClose = u"%>";
 
   if (change != nullptr) *change = {text.size(), text.size()};
   auto first_of = [](const std::vector<size_t>& starts) {
@@ -368,7 +399,7 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
 
   Text attribute_lines;
   Text block;
-  Text content;
+  std::vector<TextView> closing_parts;
   for (;;) {
     size_t e = attribute_form.First(page, 0);
     if (e == npos) e = plain_form.First(page, 0);
@@ -433,26 +464,23 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
     }
 
     // The content stays where it is; the closing tag becomes the code after
-    // the first marker (with further copies of the content for further
-    // markers), then the opening tag becomes the code before it.
-    block.clear();
-    block += u"<%";
-    if (markers > 1) {
-      content.clear();
-      page.CopyTo(after_open, o, content);
-    }
-    block += pieces[1];
+    // the first marker, with further copies of the content for further
+    // markers taken straight from the text before it. Then the opening tag
+    // becomes the code before the first marker.
+    closing_parts.clear();
+    closing_parts.push_back(kCodeOpen);
+    if (!pieces[1].empty()) closing_parts.push_back(pieces[1]);
     for (size_t i = 2; i <= markers; ++i) {
-      block += u"%>";
-      block += content;
-      block += u"<%";
-      block += pieces[i];
+      closing_parts.push_back(kCodeClose);
+      closing_parts.push_back(TextView());  // the content
+      closing_parts.push_back(kCodeOpen);
+      if (!pieces[i].empty()) closing_parts.push_back(pieces[i]);
     }
-    block += u"%>";
-    page.Replace(o, rest, block);
-    attribute_form.Edit(o, rest, block.size());
-    plain_form.Edit(o, rest, block.size());
-    closing_tags.Edit(o, rest, block.size());
+    closing_parts.push_back(kCodeClose);
+    const size_t written = page.ReplaceWithCopies(o, rest, closing_parts, after_open);
+    attribute_form.Edit(o, rest, written);
+    plain_form.Edit(o, rest, written);
+    closing_tags.Edit(o, rest, written);
 
     block.clear();
     block += u"<%";
