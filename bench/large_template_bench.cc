@@ -127,21 +127,13 @@ void Run(benchmark::State& state, bool execute) {
 void BM_LargeTemplateAspCode(benchmark::State& state) { Run(state, false); }
 void BM_LargeTemplateExecuteCode(benchmark::State& state) { Run(state, true); }
 
-constexpr int64_t kMB = 1 << 20;
-BENCHMARK(BM_LargeTemplateAspCode)
-    ->Arg(25 * kMB / 4)
-    ->Arg(25 * kMB / 2)
-    ->Arg(25 * kMB)
-    ->Arg(50 * kMB)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
-BENCHMARK(BM_LargeTemplateExecuteCode)
-    ->Arg(25 * kMB / 4)
-    ->Arg(25 * kMB / 2)
-    ->Arg(25 * kMB)
-    ->Arg(50 * kMB)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
+void Sizes(benchmark::internal::Benchmark* b) {
+  constexpr int64_t kMB = 1 << 20;
+  for (int64_t size : {25 * kMB / 4, 25 * kMB / 2, 25 * kMB, 50 * kMB}) b->Arg(size);
+  b->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+}
+BENCHMARK(BM_LargeTemplateAspCode)->Apply(Sizes);
+BENCHMARK(BM_LargeTemplateExecuteCode)->Apply(Sizes);
 
 }  // namespace
 }  // namespace vz
