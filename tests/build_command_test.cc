@@ -28,8 +28,8 @@
 #include "cli/options.h"
 #include "platform/fso/code_page.h"
 #include "platform/text.h"
-#include "tests/build_fixture.h"
 #include "tests/cli_fixture.h"
+#include "tests/process_fixture.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -428,7 +428,7 @@ TEST_F(BuildCommandTest, HelpNamesTheOptions) {
 
 TEST_F(BuildCommandTest, TheBinaryWritesOnlyTheSummaryWhenNotOnATerminal) {
   const std::string err = dir_ / "stderr";
-  EXPECT_EQ(WaitBinary(StartBinary(BuildArgs({"--jobs", "2"}), err)), 0);
+  EXPECT_EQ(WaitBinary(StartBinary(BuildArgs({"--jobs", "2"}), "/dev/null", err)), 0);
   const std::string text = testing::ReadBytes(err);
   EXPECT_EQ(SummaryOf(text), "vavizar build: 4 written, 0 unchanged, 0 failed");
   EXPECT_EQ(Shape(text), "vavizar build: N written, N unchanged, N failed, N.N s\n");
@@ -469,7 +469,7 @@ TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
 
   // Interrupted once the first new file is in place.
   const std::string err = dir_ / "stderr";
-  pid_t pid = StartBinary(BuildArgs({"--jobs", "2", "--changed"}), err);
+  pid_t pid = StartBinary(BuildArgs({"--jobs", "2", "--changed"}), "/dev/null", err);
   ASSERT_GT(pid, 0);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (testing::ReadBytes(out_ + "/1.asp") != new_code_ &&

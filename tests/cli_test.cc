@@ -3,10 +3,7 @@
 // binary itself for what only a process shows: the two output streams kept
 // apart, exit codes, the locale's code page, registration.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,6 +18,7 @@
 #include "platform/fso/code_page.h"
 #include "platform/text.h"
 #include "tests/cli_fixture.h"
+#include "tests/process_fixture.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -462,36 +460,8 @@ Process Spawn(const TempDir& dir, const std::vector<std::string>& args,
               std::vector<std::string> env = {"LC_ALL=C"}) {
   const std::string out_path = dir / "stdout";
   const std::string err_path = dir / "stderr";
-  std::vector<std::string> words = {VZ_VAVIZAR_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   Process result;
-  pid_t pid = 0;
-  int spawned = posix_spawn(&pid, VZ_VAVIZAR_PATH, &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << VZ_VAVIZAR_PATH << ": error " << spawned;
-    return result;
-  }
-  int wait_status = 0;
-  if (waitpid(pid, &wait_status, 0) != pid) {
-    ADD_FAILURE() << "waitpid failed";
-    return result;
-  }
-  if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
+  result.status = testing::WaitBinary(testing::StartBinary(args, out_path, err_path, env));
   result.out = testing::ReadBytes(out_path);
   result.err = testing::ReadBytes(err_path);
   return result;

@@ -16,9 +16,9 @@
 
 #include "cli/commands.h"
 #include "platform/fso/code_page.h"
-#include "tests/build_fixture.h"
 #include "tests/cli_fixture.h"
 #include "tests/pg_fixture.h"
+#include "tests/process_fixture.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -90,7 +90,8 @@ TEST_F(LostDatabaseTest, LaterPagesFailWithALogLineAndWrittenFilesStayWhole) {
 
   // The server goes away once the first new file is in place.
   const std::string err = dir_ / "stderr";
-  pid_t pid = StartBinary(BuildArgs(), err, {"ODBCSYSINI=" + config_.path()});
+  pid_t pid =
+      StartBinary(BuildArgs(), "/dev/null", err, {"LC_ALL=C", "ODBCSYSINI=" + config_.path()});
   ASSERT_GT(pid, 0);
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (testing::ReadBytes(out_ + "/1.asp") != new_page &&

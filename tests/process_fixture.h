@@ -1,9 +1,9 @@
-// Running `vavizar build` in tests: the built binary as a process, and
-// readers for what a run leaves: its summary line, build.log lines, the names
-// in the output folder.
+// Running the built vavizar binary as a process in tests, and readers for
+// what a build leaves: its summary line, build.log lines, the names in the
+// output folder.
 
-#ifndef VAVIZAR_TESTS_BUILD_FIXTURE_H_
-#define VAVIZAR_TESTS_BUILD_FIXTURE_H_
+#ifndef VAVIZAR_TESTS_PROCESS_FIXTURE_H_
+#define VAVIZAR_TESTS_PROCESS_FIXTURE_H_
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -86,23 +86,24 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// The built binary, run as a process with standard error into a file.
-// `environment` holds "NAME=value" words added to LC_ALL=C.
-inline pid_t StartBinary(const std::vector<std::string>& args, const std::string& err_path,
-                         std::vector<std::string> environment = {}) {
+// The built binary, run as a process with exactly the environment `env`:
+// standard input from /dev/null, standard output and standard error into
+// the files named ("/dev/null" to drop one). Returns its process id, or -1.
+inline pid_t StartBinary(const std::vector<std::string>& args, const std::string& out_path,
+                         const std::string& err_path, std::vector<std::string> env = {"LC_ALL=C"}) {
   std::vector<std::string> words = {VZ_VAVIZAR_PATH};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  environment.push_back("LC_ALL=C");
   std::vector<char*> envp;
-  for (std::string& e : environment) envp.push_back(e.data());
+  for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = 0;
@@ -115,7 +116,6 @@ inline pid_t StartBinary(const std::vector<std::string>& args, const std::string
   return pid;
 }
 
-// The exit status, or -1 when the process did not exit normally.
 inline int WaitBinary(pid_t pid) {
   int wait_status = 0;
   if (pid <= 0 || waitpid(pid, &wait_status, 0) != pid) return -1;
@@ -124,4 +124,4 @@ inline int WaitBinary(pid_t pid) {
 
 }  // namespace vz::testing
 
-#endif  // VAVIZAR_TESTS_BUILD_FIXTURE_H_
+#endif  // VAVIZAR_TESTS_PROCESS_FIXTURE_H_
