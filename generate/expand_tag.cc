@@ -106,11 +106,7 @@ class GapText {
     const size_t copy_length = from - copy_from;
     size_t total = 0;
     for (TextView part : parts) total += part.empty() ? copy_length : part.size();
-    unchanged_prefix_ = std::min(unchanged_prefix_, from);
-    unchanged_suffix_ = std::min(unchanged_suffix_, size() - to);
-    MoveGap(from);
-    gap_end_ += to - from;
-    if (gap_end_ - gap_begin_ < total) Grow(total);
+    RemoveForInsert(from, to, total);
     // [copy_from, from) lies before the gap, which only ever fills after it.
     char16_t* d = storage_.data();
     for (TextView part : parts) {
@@ -128,11 +124,7 @@ class GapText {
   // Replaces the characters [from, to) by `insert`.
   // REQUIRES: insert does not point into this buffer.
   void Replace(size_t from, size_t to, TextView insert) {
-    unchanged_prefix_ = std::min(unchanged_prefix_, from);
-    unchanged_suffix_ = std::min(unchanged_suffix_, size() - to);
-    MoveGap(from);
-    gap_end_ += to - from;
-    if (gap_end_ - gap_begin_ < insert.size()) Grow(insert.size());
+    RemoveForInsert(from, to, insert.size());
     if (!insert.empty())
       std::memcpy(storage_.data() + gap_begin_, insert.data(), insert.size() * 2);
     gap_begin_ += insert.size();
@@ -147,6 +139,16 @@ class GapText {
 
  private:
   const char16_t* Right() const { return storage_.data() + gap_end_; }
+
+  // Drops the characters [from, to) and leaves the gap at `from` with room
+  // for `inserted` characters.
+  void RemoveForInsert(size_t from, size_t to, size_t inserted) {
+    unchanged_prefix_ = std::min(unchanged_prefix_, from);
+    unchanged_suffix_ = std::min(unchanged_suffix_, size() - to);
+    MoveGap(from);
+    gap_end_ += to - from;
+    if (gap_end_ - gap_begin_ < inserted) Grow(inserted);
+  }
 
   void MoveGap(size_t to) {
     char16_t* d = storage_.data();
