@@ -28,6 +28,8 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "store/page_source.h"
+#include "store/sql_value.h"
 
 namespace vz::cli {
 
@@ -88,17 +90,6 @@ class StopSignals {
   struct sigaction old_term_ = {};
 };
 
-int Usage(const std::string& problem, Output& output) {
-  output.err += "vavizar build: " + problem + "\n";
-  output.err += "Try 'vavizar build --help'.\n";
-  return kExitUsage;
-}
-
-bool IsPlainNumber(std::string_view s) {
-  if (!s.empty() && s.front() == '-') s.remove_prefix(1);
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 enum class Outcome { kNotBuilt, kWritten, kUnchanged, kFailed };
 
 struct PageJob {
@@ -108,27 +99,66 @@ struct PageJob {
   std::vector<std::string> log;    // log lines of its generation, in order
 };
 
-// What the workers share. Each PageJob is written by the one worker that took
-// it and read by the main thread after every worker has ended.
-struct Build {
-  const ParsedArgs* args = nullptr;
+// What the options ask for.
+struct BuildOptions {
   PageInputSettings settings;
   std::string out_dir;
   std::string extension;
   bool changed_only = false;
   bool utf8 = false;  // the encoding is UTF-8 itself
+  int jobs = 1;
+};
+
+// What the workers share. Each PageJob is written by the one worker that took
+// it and read by the main thread after every worker has ended.
+struct Build {
+  const ParsedArgs* args = nullptr;
+  BuildOptions options;
   Manifest previous;
   std::vector<PageJob> pages;
 
   std::atomic<size_t> next{0};
   std::atomic<size_t> done{0};
-  std::atomic<bool> abort{false};  // a worker could not open the database
+  std::atomic<bool> abort{false};  // a worker could not go on
 
   std::mutex mu;
   std::condition_variable progress;
   int workers_running = 0;       // guarded by mu
   std::string database_problem;  // guarded by mu; the first worker's
 };
+
+BuildOptions ParseBuildOptions(const ParsedArgs& args) {
+  const std::optional<std::string> set = Option(args, "set");
+  const std::optional<std::string> out = Option(args, "out");
+  if (!set) throw UsageError("give the template set with --set SET");
+  if (!out) throw UsageError("give the output folder with --out DIR");
+  if (!set->empty() && !IsNumericIdentifier(FromUtf8(*set)))
+    throw UsageError("--set: identifier '" + *set + "' is not a number");
+  if (out->empty()) throw UsageError("--out: the output folder is empty");
+  BuildOptions options;
+  const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  options.jobs = static_cast<int>(CountOption(args, "jobs", 1, kMaxJobs, cores));
+  ApplyMaxChars(args);
+
+  PageInputSettings& settings = options.settings;
+  settings.set_id = FromUtf8(*set);
+  settings.execute = args.options.count("exec") != 0;
+  settings.encoding = Option(args, "encoding").value_or("UTF-8");
+  try {
+    fso::CheckEncoding(settings.encoding);
+    if (std::optional<std::string> cp = Option(args, "codepage")) fso::SetCodePage(*cp);
+    settings.code_page = fso::CodePage();
+  } catch (const Failure& f) {
+    throw UsageError(OneLine(f.description()));
+  }
+  if (std::optional<std::string> root = Option(args, "templates"))
+    settings.templet_root = TempletRootOf(FromUtf8(*root));
+  options.out_dir = *out;
+  options.extension = settings.execute ? ".vbs" : ".asp";
+  options.changed_only = args.options.count("changed") != 0;
+  options.utf8 = fso::IconvName(settings.encoding) == "UTF-8";
+  return options;
+}
 
 // The entries of a log text, one line each: without their CR LF, and with
 // the line breaks a driver's message may hold made blanks, so that every
@@ -145,95 +175,111 @@ void SplitLines(const Text& log, std::vector<std::string>& lines) {
 
 // The bytes of a page's file. UTF-8 takes the direct conversion unless a
 // surrogate is there, whose lone halves Encode writes as "?".
-std::string EncodeCode(const Build& build, const Text& code) {
-  if (build.utf8 &&
+std::string EncodeCode(const BuildOptions& options, const Text& code) {
+  if (options.utf8 &&
       std::none_of(code.begin(), code.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }))
     return ToUtf8(code);
-  return fso::Encode(build.settings.encoding, code);
+  return fso::Encode(options.settings.encoding, code);
+}
+
+// With --changed: whether the page's file is current, that is, it is there
+// and the page's inputs hash as the manifest records. Records the hash.
+bool IsCurrent(Build& build, ado::Connection& conn, PageJob& job, const std::string& file_name) {
+  try {
+    job.inputs = HashPageInputs(conn, build.options.settings, FromUtf8(job.id));
+  } catch (const Failure&) {
+    return false;  // the generation reads the same rows and logs what went wrong
+  }
+  auto before = build.previous.find(job.id);
+  struct stat st;
+  return before != build.previous.end() && before->second == *job.inputs &&
+         stat((build.options.out_dir + "/" + file_name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Generates the page and writes its file; `logged` is how much of the
+// page object's log earlier pages wrote.
+void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, PageJob& job,
+                  const std::string& file_name) {
+  const Text page_id = FromUtf8(job.id);
+  Text code = options.settings.execute ? page.CreateExecuteCode(options.settings.set_id, page_id)
+                                       : page.CreateAspCode(options.settings.set_id, page_id);
+  Text log = page.GetErrors();
+  if (log.size() > logged) {
+    SplitLines(log.substr(logged), job.log);
+    logged = log.size();
+    job.outcome = Outcome::kFailed;
+    return;
+  }
+  std::string problem;
+  if (!ReplaceFile(options.out_dir, file_name, EncodeCode(options, code), &problem)) {
+    job.outcome = Outcome::kFailed;
+    job.log.push_back(problem);
+    return;
+  }
+  job.outcome = Outcome::kWritten;
 }
 
 void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logged, PageJob& job) {
-  if (!IsPlainNumber(job.id)) {
-    job.outcome = Outcome::kFailed;
-    job.log.push_back("page identifier '" + job.id + "' is not a number");
-    return;
-  }
-  const Text page_id = FromUtf8(job.id);
-  const std::string file_name = job.id + build.extension;
-  if (build.changed_only) {
-    try {
-      job.inputs = HashPageInputs(conn, build.settings, page_id);
-    } catch (const Failure&) {
-      // The generation reads the same rows and logs what went wrong.
+  const std::string file_name = job.id + build.options.extension;
+  try {
+    if (!IsNumericIdentifier(FromUtf8(job.id))) {
+      job.outcome = Outcome::kFailed;
+      job.log.push_back("page identifier '" + job.id + "' is not a number");
+      return;
     }
-  }
-  if (job.inputs) {
-    auto before = build.previous.find(job.id);
-    struct stat st;
-    if (before != build.previous.end() && before->second == *job.inputs &&
-        stat((build.out_dir + "/" + file_name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (build.options.changed_only && IsCurrent(build, conn, job, file_name)) {
       job.outcome = Outcome::kUnchanged;
       return;
     }
-  }
-  try {
-    Text code = build.settings.execute ? page.CreateExecuteCode(build.settings.set_id, page_id)
-                                       : page.CreateAspCode(build.settings.set_id, page_id);
-    Text log = page.GetErrors();
-    if (log.size() > logged) {
-      SplitLines(log.substr(logged), job.log);
-      logged = log.size();
-      job.outcome = Outcome::kFailed;
-      return;
-    }
-    std::string problem;
-    if (!ReplaceFile(build.out_dir, file_name, EncodeCode(build, code), &problem)) {
-      job.outcome = Outcome::kFailed;
-      job.log.push_back(problem);
-      return;
-    }
-    job.outcome = Outcome::kWritten;
-  } catch (const Failure& f) {
+    GeneratePage(build.options, page, logged, job, file_name);
+  } catch (...) {
+    // Whatever went wrong (a failure status, memory) fails this page only.
     job.outcome = Outcome::kFailed;
-    job.log.push_back(OneLine(f.description()));
+    job.log.push_back(OneLine(CurrentError().description));
     // Whatever the call logged belongs to this page, not the next one.
     try {
       logged = page.GetErrors().size();
-    } catch (const Failure&) {
+    } catch (...) {
     }
   }
+}
+
+// Opens the worker's own connection and Page; nothing with `problem` set
+// when it cannot.
+std::optional<PagePtr> OpenPage(const ParsedArgs& args, com::Ref<ado::DatabaseConnection>& db,
+                                std::string& problem) {
+  try {
+    db = OpenDatabase(args);
+    PagePtr page = PagePtr::Create();
+    page.PutRefConnection(db.get());
+    if (std::optional<std::string> root = Option(args, "templates"))
+      page.PutTempletRoot(FromUtf8(*root));
+    return page;
+  } catch (const Error& e) {
+    problem = e.what();
+  } catch (...) {
+    problem = OneLine(CurrentError().description);
+  }
+  return std::nullopt;
 }
 
 void Worker(Build& build) {
   std::string problem;
-  bool usage_mistake = false;
-  std::optional<com::Ref<ado::DatabaseConnection>> db =
-      OpenDatabase(*build.args, &problem, &usage_mistake);
-  std::optional<PagePtr> page;
-  if (db) {
-    try {
-      page = PagePtr::Create();
-      page->PutRefConnection(db->get());
-      if (auto root = build.args->options.find("templates"); root != build.args->options.end())
-        page->PutTempletRoot(FromUtf8(root->second));
-    } catch (const Failure& f) {
-      problem = OneLine(f.description());
-      page.reset();
+  {
+    com::Ref<ado::DatabaseConnection> db;
+    std::optional<PagePtr> page = OpenPage(*build.args, db, problem);
+    if (page) {
+      size_t logged = 0;
+      while (!g_stop_requested.load(std::memory_order_relaxed) && !build.abort.load()) {
+        size_t index = build.next.fetch_add(1);
+        if (index >= build.pages.size()) break;
+        BuildPage(build, *page, *db, logged, build.pages[index]);
+        build.done.fetch_add(1);
+      }
+    } else {
+      build.abort.store(true);
     }
   }
-  if (page) {
-    size_t logged = page->GetErrors().size();
-    while (!g_stop_requested.load(std::memory_order_relaxed) && !build.abort.load()) {
-      size_t index = build.next.fetch_add(1);
-      if (index >= build.pages.size()) break;
-      BuildPage(build, *page, **db, logged, build.pages[index]);
-      build.done.fetch_add(1);
-    }
-  } else {
-    build.abort.store(true);
-  }
-  page.reset();
-  db.reset();
   std::lock_guard<std::mutex> lock(build.mu);
   if (!problem.empty() && build.database_problem.empty()) build.database_problem = problem;
   --build.workers_running;
@@ -259,183 +305,128 @@ void ShowProgress(size_t done, size_t total, double seconds) {
   WriteAll(STDERR_FILENO, line);
 }
 
-// The distinct page identifiers of the set, ascending, through the host's
-// own connection.
-std::vector<PageJob> ListPages(const ParsedArgs& args, const Text& set_id, Output& output,
-                               int* status) {
-  std::string problem;
-  bool usage_mistake = false;
-  std::optional<com::Ref<ado::DatabaseConnection>> db =
-      OpenDatabase(args, &problem, &usage_mistake);
-  if (!db) {
-    *status = usage_mistake ? Usage(problem, output) : kExitUsage;
-    if (!usage_mistake) output.err += "vavizar build: " + problem + "\n";
-    return {};
-  }
+// The distinct page identifiers of the set, ascending, through a connection
+// of the run's own.
+std::vector<PageJob> ListPages(const ParsedArgs& args, const Text& set_id) {
+  com::Ref<ado::DatabaseConnection> db = OpenDatabase(args);
   std::vector<PageJob> pages;
   try {
-    com::Ref<ado::Recordset> rs =
-        (*db)->Execute(Concat({u"select distinct page_id from web_templet where tset_id=",
-                               set_id.empty() ? Text(u"null") : set_id, u" order by page_id"}),
-                       ado::adOptionUnspecified);
-    std::set<std::string> seen;
-    if (!rs->Eof()) {
-      ado::RowTable rows = rs->GetRows(ado::adGetRowsRest);
-      for (int32_t row = 0; row < rows.rows; ++row) {
-        const ado::Cell& cell = rows.At(0, row);
-        if (ado::IsNull(cell)) continue;
-        std::string id = ToUtf8(ado::CellText(cell));
-        if (!seen.insert(id).second) continue;
-        PageJob job;
-        job.id = std::move(id);
-        pages.push_back(std::move(job));
-      }
+    for (const Text& id : ListSetPages(*db, set_id)) {
+      PageJob job;
+      job.id = ToUtf8(id);
+      pages.push_back(std::move(job));
     }
-    rs->Close();
   } catch (const Failure& f) {
-    output.err += "vavizar build: cannot read the pages of set " + ToUtf8(set_id) + ": " +
-                  OneLine(f.description()) + "\n";
-    *status = kExitUsage;
-    return {};
+    throw FatalError("cannot read the pages of set " + ToUtf8(set_id) + ": " +
+                     OneLine(f.description()));
   }
-  *status = kExitOk;
   return pages;
+}
+
+void MakeFolder(const std::string& dir) {
+  std::error_code made_error;
+  std::filesystem::create_directories(dir, made_error);
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    throw FatalError("cannot make the folder '" + dir + "'" +
+                     (made_error ? ": " + made_error.message() : std::string()));
+  }
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Runs the workers to the end, with a progress display on a terminal.
+void RunWorkers(Build& build, std::chrono::steady_clock::time_point start) {
+  const bool show_progress = isatty(STDERR_FILENO) == 1;
+  const size_t total = build.pages.size();
+  const int workers = static_cast<int>(std::min<size_t>(static_cast<size_t>(build.options.jobs), total));
+  StopSignals stop_signals;
+  std::vector<std::thread> threads;
+  build.workers_running = workers;
+  for (int i = 0; i < workers; ++i) threads.emplace_back(Worker, std::ref(build));
+  {
+    std::unique_lock<std::mutex> lock(build.mu);
+    while (build.workers_running > 0) {
+      build.progress.wait_for(lock, std::chrono::milliseconds(250));
+      if (show_progress) ShowProgress(build.done.load(), total, SecondsSince(start));
+    }
+  }
+  for (std::thread& t : threads) t.join();
+  if (show_progress) WriteAll(STDERR_FILENO, "\r\033[K");
+}
+
+struct Tally {
+  size_t written = 0, unchanged = 0, failed = 0, not_built = 0;
+};
+
+// Counts the outcomes, names each failed page on stderr, and writes the
+// run's log and the manifest, both replaced whole. False when one of the two
+// files cannot be written (said on stderr).
+bool FinishRun(const Build& build, const Manifest& previous, Tally& tally, Output& output) {
+  std::string log_text;
+  Manifest manifest;
+  for (const PageJob& job : build.pages) {
+    for (const std::string& line : job.log) log_text += "page " + job.id + ": " + line + "\n";
+    switch (job.outcome) {
+      case Outcome::kWritten:
+        ++tally.written;
+        if (job.inputs) manifest[job.id] = *job.inputs;
+        break;
+      case Outcome::kUnchanged:
+        ++tally.unchanged;
+        manifest[job.id] = *job.inputs;
+        break;
+      case Outcome::kFailed:
+        ++tally.failed;
+        output.err += "vavizar build: page " + job.id +
+                      " not written: " + (job.log.empty() ? std::string() : job.log.front()) + "\n";
+        break;
+      case Outcome::kNotBuilt:
+        ++tally.not_built;
+        if (auto kept = previous.find(job.id); kept != previous.end()) manifest.insert(*kept);
+        break;
+    }
+  }
+  const std::string& dir = build.options.out_dir;
+  std::string problem;
+  bool ok = ReplaceFile(dir, kBuildLogName, log_text, &problem) &&
+            ReplaceFile(dir, kManifestName, ManifestText(manifest), &problem);
+  if (!ok) output.err += "vavizar build: " + problem + "\n";
+  return ok;
 }
 
 }  // namespace
 
 int RunBuild(const ParsedArgs& args, Output& output) {
-  const auto& options = args.options;
-  auto set = options.find("set");
-  auto out = options.find("out");
-  if (set == options.end()) return Usage("give the template set with --set SET", output);
-  if (out == options.end()) return Usage("give the output folder with --out DIR", output);
-  if (!set->second.empty() && !IsPlainNumber(set->second))
-    return Usage("--set: identifier '" + set->second + "' is not a number", output);
-  if (out->second.empty()) return Usage("--out: the output folder is empty", output);
-  int jobs = static_cast<int>(std::thread::hardware_concurrency());
-  if (auto j = options.find("jobs"); j != options.end()) {
-    std::optional<int64_t> n = ParseCount(j->second, 1, kMaxJobs);
-    if (!n)
-      return Usage(
-          "--jobs: '" + j->second + "' is not a number from 1 to " + std::to_string(kMaxJobs),
-          output);
-    jobs = static_cast<int>(*n);
-  }
-  if (std::string problem; !ApplyMaxChars(args, &problem)) return Usage(problem, output);
-  if (jobs < 1) jobs = 1;
-
   auto build = std::make_unique<Build>();
   build->args = &args;
-  PageInputSettings& settings = build->settings;
-  settings.set_id = FromUtf8(set->second);
-  settings.execute = options.count("exec") != 0;
-  settings.encoding = options.count("encoding") != 0 ? options.at("encoding") : "UTF-8";
-  try {
-    fso::CheckEncoding(settings.encoding);
-    if (auto cp = options.find("codepage"); cp != options.end()) fso::SetCodePage(cp->second);
-    settings.code_page = fso::CodePage();
-  } catch (const Failure& f) {
-    return Usage(OneLine(f.description()), output);
-  }
-  if (auto root = options.find("templates"); root != options.end()) {
-    settings.has_root = true;
-    Text text = FromUtf8(root->second);
-    settings.templet_root = (!text.empty() && text.back() == u'\\') ? text : Concat({text, u"\\"});
-  }
-  build->out_dir = out->second;
-  build->extension = settings.execute ? ".vbs" : ".asp";
-  build->changed_only = options.count("changed") != 0;
-  build->utf8 = fso::IconvName(settings.encoding) == "UTF-8";
+  build->options = ParseBuildOptions(args);
+  build->pages = ListPages(args, build->options.settings.set_id);
+  MakeFolder(build->options.out_dir);
+  const Manifest previous = ReadManifest(build->options.out_dir + "/" + kManifestName);
+  if (build->options.changed_only) build->previous = previous;
 
-  int status = kExitOk;
-  build->pages = ListPages(args, settings.set_id, output, &status);
-  if (status != kExitOk) return status;
-
-  std::error_code made_error;
-  std::filesystem::create_directories(build->out_dir, made_error);
-  struct stat st;
-  if (stat(build->out_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    output.err += "vavizar build: cannot make the folder '" + build->out_dir + "'" +
-                  (made_error ? ": " + made_error.message() : std::string()) + "\n";
-    return kExitUsage;
-  }
-  const std::string manifest_path = build->out_dir + "/" + kManifestName;
-  Manifest previous = ReadManifest(manifest_path);
-  if (build->changed_only) build->previous = previous;
-
-  const bool show_progress = isatty(STDERR_FILENO) == 1;
   const auto start = std::chrono::steady_clock::now();
-  auto elapsed = [&start] {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  };
-  const size_t total = build->pages.size();
-  const int workers = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), total));
-  {
-    StopSignals stop_signals;
-    std::vector<std::thread> threads;
-    build->workers_running = workers;
-    for (int i = 0; i < workers; ++i) threads.emplace_back(Worker, std::ref(*build));
-    {
-      std::unique_lock<std::mutex> lock(build->mu);
-      while (build->workers_running > 0) {
-        build->progress.wait_for(lock, std::chrono::milliseconds(250));
-        if (show_progress) ShowProgress(build->done.load(), total, elapsed());
-      }
-    }
-    for (std::thread& t : threads) t.join();
-    if (show_progress) WriteAll(STDERR_FILENO, "\r\033[K");
-  }
+  RunWorkers(*build, start);
   const bool interrupted = g_stop_requested.load();
 
-  // The run's log and the manifest, both replaced whole.
-  std::string log_text;
-  Manifest manifest;
-  size_t written = 0, unchanged = 0, failed = 0, not_built = 0;
-  for (const PageJob& job : build->pages) {
-    for (const std::string& line : job.log) log_text += "page " + job.id + ": " + line + "\n";
-    switch (job.outcome) {
-      case Outcome::kWritten:
-        ++written;
-        if (job.inputs) manifest[job.id] = *job.inputs;
-        break;
-      case Outcome::kUnchanged:
-        ++unchanged;
-        manifest[job.id] = *job.inputs;
-        break;
-      case Outcome::kFailed:
-        ++failed;
-        output.err += "vavizar build: page " + job.id +
-                      " not written: " + (job.log.empty() ? std::string() : job.log.front()) + "\n";
-        break;
-      case Outcome::kNotBuilt:
-        ++not_built;
-        if (auto kept = previous.find(job.id); kept != previous.end()) manifest.insert(*kept);
-        break;
-    }
-  }
-  std::string problem;
-  bool files_ok = ReplaceFile(build->out_dir, kBuildLogName, log_text, &problem);
-  if (files_ok) {
-    files_ok = ReplaceFile(build->out_dir, kManifestName, ManifestText(manifest), &problem);
-  }
-  if (!files_ok) output.err += "vavizar build: " + problem + "\n";
-
-  std::string summary = "vavizar build: " + std::to_string(written) + " written, " +
-                        std::to_string(unchanged) + " unchanged, " + std::to_string(failed) +
-                        " failed, " + Seconds(elapsed());
-  if (not_built > 0) summary += "; " + std::to_string(not_built) + " not built";
+  Tally tally;
+  const bool files_ok = FinishRun(*build, previous, tally, output);
+  std::string summary = "vavizar build: " + std::to_string(tally.written) + " written, " +
+                        std::to_string(tally.unchanged) + " unchanged, " +
+                        std::to_string(tally.failed) + " failed, " + Seconds(SecondsSince(start));
+  if (tally.not_built > 0) summary += "; " + std::to_string(tally.not_built) + " not built";
   if (interrupted) summary += " (interrupted)";
   output.err += summary + "\n";
 
   {
     std::lock_guard<std::mutex> lock(build->mu);
-    if (!build->database_problem.empty() && build->abort.load()) {
-      output.err += "vavizar build: " + build->database_problem + "\n";
-      return kExitUsage;
-    }
+    if (!build->database_problem.empty() && build->abort.load())
+      throw FatalError(build->database_problem);
   }
-  return (failed > 0 || not_built > 0 || !files_ok) ? kExitLogged : kExitOk;
+  return (tally.failed > 0 || tally.not_built > 0 || !files_ok) ? kExitLogged : kExitOk;
 }
 
 }  // namespace vz::cli

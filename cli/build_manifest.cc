@@ -1,45 +1,16 @@
 #include "cli/build_manifest.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
-#include "platform/com/ref.h"
+#include "store/page_source.h"
 
 namespace vz::cli {
 namespace {
 
 constexpr char kManifestHeader[] = "# vavizar build manifest: page, hash of its inputs\n";
-
-// The whole file at `path`, or nothing with the reason in `problem`.
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* problem) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *problem = std::strerror(errno);
-    return false;
-  }
-  bytes->clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *problem = std::strerror(errno);
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes->append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return true;
-}
 
 // A cell with its kind, so that NULL, 1 and "1" hash apart.
 void AddCell(InputHash& hash, const ado::Cell& cell) {
@@ -104,47 +75,26 @@ uint64_t HashPageInputs(ado::Connection& conn, const PageInputSettings& settings
   hash.AddField(settings.code_page);
   hash.AddField(ToUtf8(settings.set_id));
 
-  // The template, found as the component finds it.
-  const Text set_value = settings.set_id.empty() ? Text(u"null") : settings.set_id;
-  com::Ref<ado::Recordset> rs =
-      conn.Execute(Concat({u"select tmpl_file from web_templet where page_id=", page_id,
-                           u" and tset_id=", set_value}),
-                   ado::adOptionUnspecified);
-  if (rs->Eof()) {
+  const PageInputs inputs = ReadPageInputs(conn, settings.templet_root, settings.set_id, page_id);
+  if (!inputs.registered) {
     hash.AddField("no template");
   } else {
-    ado::Cell file = rs->FieldValue(u"tmpl_file");
-    AddCell(hash, file);
-    const Text root = settings.has_root ? settings.templet_root : Text();
-    const Text joined = ado::IsNull(file) ? root : Concat({root, ado::CellText(file)});
-    std::string path = ToUtf8(joined);
-    for (char& c : path) {
-      if (c == '\\') c = '/';
-    }
-    std::string bytes, problem;
-    if (ReadWholeFile(path, &bytes, &problem)) {
-      hash.AddField("file");
-      hash.AddField(bytes);
-    } else {
+    AddCell(hash, inputs.tmpl_file);
+    hash.AddField(ToUtf8(inputs.path));
+    if (inputs.read_failure) {
       hash.AddField("unreadable");
-      hash.AddField(problem);
+      hash.AddField(std::to_string(inputs.read_failure->number()));
+    } else {
+      hash.AddField("text");
+      hash.AddField(std::string_view(reinterpret_cast<const char*>(inputs.text.data()),
+                                     inputs.text.size() * sizeof(char16_t)));
     }
   }
-  rs->Close();
-
-  // The tag rows, read with the component's own statement.
-  com::Ref<ado::Recordset> tags =
-      conn.Execute(Concat({u"select * from web_tag where FunID is null or FunID in ",
-                           u"(select FunID from web_page2func where page_id=", page_id, u")"}),
-                   ado::adOptionUnspecified);
-  if (!tags->Eof()) {
-    ado::RowTable rows = tags->GetRows(ado::adGetRowsRest);
-    hash.AddField(std::to_string(rows.columns));
-    for (int32_t row = 0; row < rows.rows; ++row) {
-      for (int32_t column = 0; column < rows.columns; ++column) AddCell(hash, rows.At(column, row));
-    }
+  const ado::RowTable& rows = inputs.tags;
+  hash.AddField(std::to_string(rows.columns));
+  for (int32_t row = 0; row < rows.rows; ++row) {
+    for (int32_t column = 0; column < rows.columns; ++column) AddCell(hash, rows.At(column, row));
   }
-  tags->Close();
   return hash.value();
 }
 

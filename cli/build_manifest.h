@@ -51,18 +51,18 @@ std::string ManifestText(const Manifest& manifest);
 // What, besides a page's own rows and template, its generated file depends
 // on: the options that change the output and where templates are found.
 struct PageInputSettings {
-  Text set_id;        // a plain number or empty
-  bool has_root;      // --templates was given
-  Text templet_root;  // as the component stores it: with a trailing "\"
-  bool execute;       // execute code rather than server-page code
+  Text set_id;        // the template set, as written into the statements
+  Text templet_root;  // the folder as a Page keeps it (TempletRootOf), or ""
+  bool execute = false;  // execute code rather than server-page code
   std::string encoding;
   std::string code_page;  // the code page in use for reading templates
 };
 
-// The hash of everything generating page `page_id` (a plain number) reads:
-// the settings, the template row and the bytes of the template file the
-// component would open, and every tag row that applies to the page in the
-// order the database delivers them. Raises when a query fails.
+// The hash of everything generating page `page_id` reads, as the component
+// reads it (store/page_source.h): the settings, the template row, the
+// template path and text (or why it cannot be read), and every tag row that
+// applies to the page in the order the database delivers them. Raises when a
+// query fails.
 uint64_t HashPageInputs(ado::Connection& conn, const PageInputSettings& settings,
                         const Text& page_id);
 

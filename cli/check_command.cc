@@ -10,9 +10,8 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
-#include "platform/fso/file_system.h"
+#include "store/page_source.h"
 #include "store/sql_value.h"
-#include "store/templet_store.h"
 
 namespace vz::cli {
 
@@ -32,29 +31,6 @@ const char kCheckUsage[] =
 
 namespace {
 
-constexpr const char kName[] = "vavizar check: ";
-
-int Problem(const std::string& message, bool usage, Output& output) {
-  output.err += kName + message + "\n";
-  if (usage) output.err += "Try 'vavizar check --help'.\n";
-  return kExitUsage;
-}
-
-std::optional<std::string> Option(const ParsedArgs& args, const char* name) {
-  auto it = args.options.find(name);
-  if (it == args.options.end()) return std::nullopt;
-  return it->second;
-}
-
-// Runs a query and returns all its rows; an empty table when it has none.
-ado::RowTable Query(ado::Connection& conn, const Text& sql) {
-  com::Ref<ado::Recordset> rs = conn.Execute(sql, ado::adOptionUnspecified);
-  ado::RowTable rows;
-  if (!rs->Eof()) rows = rs->GetRows(ado::adGetRowsRest);
-  rs->Close();
-  return rows;
-}
-
 // The findings of one page, with what they are about.
 struct PageReport {
   std::string file;  // the template file as opened; "" when there is none
@@ -69,42 +45,8 @@ Finding FileFinding(std::string kind, const std::string& message) {
   return f;
 }
 
-// Checks page `page_id` of set `set_id`.
-PageReport CheckPage(ado::Connection& conn, const std::optional<Text>& root, const Text& set_id,
-                     const Text& page_id, const std::string& encoding) {
-  PageReport report;
-  const std::string which = "page " + ToUtf8(page_id) + " of set " + ToUtf8(set_id);
-  // The first row delivered, as the component takes it.
-  ado::RowTable templet =
-      Query(conn, Concat({u"select tmpl_file from web_templet where page_id=", SqlValue(page_id),
-                          u" and tset_id=", SqlValue(set_id)}));
-  if (templet.rows == 0) {
-    report.findings.push_back(
-        FileFinding("not-registered", "no template is registered for " + which));
-    return report;
-  }
-  // The component stores the folder with a "\" after it unless it ends in
-  // one; without --templates the folder is not set and the name stands alone.
-  Text path;
-  if (root) path = (!root->empty() && root->back() == u'\\') ? *root : Concat({*root, u"\\"});
-  if (!ado::IsNull(templet.At(0, 0))) path = Concat({path, ado::CellText(templet.At(0, 0))});
-  path = Replace(path, u"/", u"\\");
-  report.file = ToUtf8(Replace(path, u"\\", u"/"));
-
-  try {
-    com::Ref<fso::FileSystemObject> files = fso::CreateFileSystemObject();
-    com::Ref<fso::TextStream> stream =
-        files->OpenTextFile(path, fso::ForReading, false, fso::TristateFalse);
-    report.text = stream->ReadAll();
-    stream->Close();
-  } catch (const Failure& f) {
-    report.findings.push_back(
-        FileFinding("missing-template",
-                    "the template of " + which + " cannot be read: " + OneLine(f.description())));
-    report.text.clear();
-  }
-
-  const ado::RowTable tags = GetPageTags(&conn, page_id);
+// The tag rows of a page's tag table, as the lint takes them.
+std::vector<TagRow> LintRowsOf(const ado::RowTable& tags, const std::string& which) {
   if (tags.rows > 0 && tags.columns < 4) {
     Raise(kSubscriptOutOfRange,
           FromUtf8("the tag rows of " + which + " have " + std::to_string(tags.columns) +
@@ -117,7 +59,29 @@ PageReport CheckPage(ado::Connection& conn, const std::optional<Text>& root, con
     if (!ado::IsNull(name)) rows[static_cast<size_t>(r)].name = ado::CellText(name);
     if (!ado::IsNull(code)) rows[static_cast<size_t>(r)].code = ado::CellText(code);
   }
-  std::vector<Finding> page_findings = LintPage(report.text, rows, encoding);
+  return rows;
+}
+
+// Checks page `page_id` of set `set_id`, with its inputs read as the
+// component reads them.
+PageReport CheckPage(ado::Connection& conn, const Text& templet_root, const Text& set_id,
+                     const Text& page_id, const std::string& encoding) {
+  PageReport report;
+  const std::string which = "page " + ToUtf8(page_id) + " of set " + ToUtf8(set_id);
+  PageInputs inputs = ReadPageInputs(conn, templet_root, set_id, page_id);
+  if (!inputs.registered) {
+    report.findings.push_back(
+        FileFinding("not-registered", "no template is registered for " + which));
+    return report;
+  }
+  report.file = ToUtf8(Replace(inputs.path, u"\\", u"/"));
+  if (inputs.read_failure) {
+    report.findings.push_back(FileFinding("missing-template",
+                                          "the template of " + which + " cannot be read: " +
+                                              OneLine(inputs.read_failure->description())));
+  }
+  report.text = std::move(inputs.text);
+  std::vector<Finding> page_findings = LintPage(report.text, LintRowsOf(inputs.tags, which), encoding);
   report.findings.insert(report.findings.end(), page_findings.begin(), page_findings.end());
   return report;
 }
@@ -128,9 +92,8 @@ int RunCheck(const ParsedArgs& args, Output& output) {
   const std::string encoding = Option(args, "encoding").value_or("UTF-8");
   const std::optional<std::string> set = Option(args, "set");
   const std::optional<std::string> page = Option(args, "page");
-  const std::optional<std::string> templates = Option(args, "templates");
   const bool json = args.options.count("json") != 0;
-  if (!set) return Problem("give the template set with --set SET", true, output);
+  if (!set) throw UsageError("give the template set with --set SET");
   const Text set_id = FromUtf8(*set);
   try {
     fso::CheckEncoding(encoding);
@@ -138,30 +101,21 @@ int RunCheck(const ParsedArgs& args, Output& output) {
     SqlValue(set_id);
     if (page) SqlValue(FromUtf8(*page));
   } catch (const Failure& f) {
-    return Problem(OneLine(f.description()), true, output);
+    throw UsageError(OneLine(f.description()));
   }
 
-  std::string problem;
-  bool usage_mistake = false;
-  std::optional<com::Ref<ado::DatabaseConnection>> db =
-      OpenDatabase(args, &problem, &usage_mistake);
-  if (!db) return Problem(problem, usage_mistake, output);
-
-  std::optional<Text> root;
-  if (templates) root = FromUtf8(*templates);
+  com::Ref<ado::DatabaseConnection> db = OpenDatabase(args);
+  // Without --templates the folder is not set and the file name stands alone.
+  const std::optional<std::string> templates = Option(args, "templates");
+  const Text root = templates ? TempletRootOf(FromUtf8(*templates)) : Text();
   std::vector<PageReport> reports;
   try {
-    ado::Connection& conn = *db->get();
+    ado::Connection& conn = *db;
     std::vector<Text> pages;
     if (page) {
       pages.push_back(FromUtf8(*page));
     } else {
-      const ado::RowTable ids =
-          Query(conn, Concat({u"select distinct page_id from web_templet where tset_id=",
-                              SqlValue(set_id), u" order by page_id"}));
-      for (int32_t r = 0; r < ids.rows; ++r) {
-        if (!ado::IsNull(ids.At(0, r))) pages.push_back(ado::CellText(ids.At(0, r)));
-      }
+      pages = ListSetPages(conn, set_id);
       if (pages.empty()) {
         PageReport none;
         none.findings.push_back(
@@ -173,7 +127,7 @@ int RunCheck(const ParsedArgs& args, Output& output) {
       reports.push_back(CheckPage(conn, root, set_id, page_id, encoding));
     }
   } catch (const Failure& f) {
-    return Problem(OneLine(f.description()), false, output);
+    throw FatalError(OneLine(f.description()));
   }
 
   bool any = false;

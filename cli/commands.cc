@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <set>
+#include <string>
 
 #include "cli/build_command.h"
 #include "cli/check_command.h"
@@ -48,67 +49,32 @@ constexpr const char* kPageExitStatus =
     "exit status: 0 nothing logged, 1 the page's error log gained lines,\n"
     "             2 bad usage or a database that cannot be opened\n";
 
-int Usage(const Command& command, const std::string& problem, Output& output) {
-  output.err += "vavizar " + std::string(command.name) + ": " + problem + "\n";
-  output.err += "Try 'vavizar " + std::string(command.name) + " --help'.\n";
-  return kExitUsage;
-}
-
 std::string Describe(const Failure& f) { return OneLine(f.description()); }
-
-// Opens the database that --db or --odbc names.
-std::optional<com::Ref<ado::DatabaseConnection>> OpenDatabase(const Command& command,
-                                                              const ParsedArgs& args,
-                                                              Output& output, int* status) {
-  std::string problem;
-  bool usage_mistake = false;
-  std::optional<com::Ref<ado::DatabaseConnection>> conn =
-      cli::OpenDatabase(args, &problem, &usage_mistake);
-  if (conn) return conn;
-  if (usage_mistake) {
-    *status = Usage(command, problem, output);
-  } else {
-    output.err += "vavizar " + std::string(command.name) + ": " + problem + "\n";
-    *status = kExitUsage;
-  }
-  return std::nullopt;
-}
 
 int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   const bool execute = std::string(command.name) == "exec";
-  auto encoding_option = args.options.find("encoding");
-  const std::string encoding =
-      encoding_option != args.options.end() ? encoding_option->second : "UTF-8";
-  if (std::string problem; !ApplyMaxChars(args, &problem)) return Usage(command, problem, output);
+  const std::string encoding = Option(args, "encoding").value_or("UTF-8");
+  ApplyMaxChars(args);
   try {
     fso::CheckEncoding(encoding);
-    if (auto cp = args.options.find("codepage"); cp != args.options.end())
-      fso::SetCodePage(cp->second);
+    if (std::optional<std::string> cp = Option(args, "codepage")) fso::SetCodePage(*cp);
   } catch (const Failure& f) {
-    return Usage(command, Describe(f), output);
+    throw UsageError(Describe(f));
   }
-  int status = kExitOk;
-  std::optional<com::Ref<ado::DatabaseConnection>> db =
-      OpenDatabase(command, args, output, &status);
-  if (!db) return status;
+  com::Ref<ado::DatabaseConnection> db = OpenDatabase(args);
 
-  try {
-    PagePtr page = PagePtr::Create();
-    page.PutRefConnection(db->get());
-    if (auto root = args.options.find("templates"); root != args.options.end())
-      page.PutTempletRoot(FromUtf8(root->second));
-    const Text set_id = FromUtf8(args.positional[0]);
-    const Text page_id = FromUtf8(args.positional[1]);
-    Text code =
-        execute ? page.CreateExecuteCode(set_id, page_id) : page.CreateAspCode(set_id, page_id);
-    Text log = page.GetErrors();
-    output.out += fso::Encode(encoding, code);
-    output.err += ToUtf8(log);
-    return log.empty() ? kExitOk : kExitLogged;
-  } catch (const Failure& f) {
-    output.err += "vavizar " + std::string(command.name) + ": " + Describe(f) + "\n";
-    return kExitUsage;
-  }
+  PagePtr page = PagePtr::Create();
+  page.PutRefConnection(db.get());
+  if (std::optional<std::string> root = Option(args, "templates"))
+    page.PutTempletRoot(FromUtf8(*root));
+  const Text set_id = FromUtf8(args.positional[0]);
+  const Text page_id = FromUtf8(args.positional[1]);
+  Text code =
+      execute ? page.CreateExecuteCode(set_id, page_id) : page.CreateAspCode(set_id, page_id);
+  Text log = page.GetErrors();
+  output.out += fso::Encode(encoding, code);
+  output.err += ToUtf8(log);
+  return log.empty() ? kExitOk : kExitLogged;
 }
 
 int RunRegistration(const Command& command, const ParsedArgs& args, Output& output) {
@@ -117,12 +83,7 @@ int RunRegistration(const Command& command, const ParsedArgs& args, Output& outp
   com::ClearErrorInfo();
   com::HRESULT hr =
       com::CallModuleExport(module, registering ? "DllRegisterServer" : "DllUnregisterServer");
-  if (com::FAILED(hr)) {
-    Failure f = com::FailureFromHResult(hr);
-    output.err +=
-        "vavizar " + std::string(command.name) + ": " + module + ": " + Describe(f) + "\n";
-    return kExitUsage;
-  }
+  if (com::FAILED(hr)) throw FatalError(module + ": " + Describe(com::FailureFromHResult(hr)));
   output.err += std::string(registering ? "registered " : "unregistered ") + module + " (" +
                 com::RegistryPath() + ")\n";
   return kExitOk;
@@ -196,7 +157,37 @@ std::string MainUsage() {
   return text;
 }
 
+// The help of `command`: its usage, then the options it shares.
+std::string Help(const Command& command) {
+  std::string text = command.usage;
+  if (command.valued.count("db") != 0) text += kPageOptions;
+  if (command.valued.count("max-chars") != 0) text += kLimitOption;
+  if (command.run == RunPage) text += kPageExitStatus;
+  return text;
+}
+
+int RunCommand(const Command& command, const std::vector<std::string>& words, Output& output) {
+  const ParsedArgs parsed = ParseArgs(words, command.valued, command.flags);
+  if (parsed.help) {
+    output.out += Help(command);
+    return kExitOk;
+  }
+  if (parsed.positional.size() != command.positional) {
+    throw UsageError("expected " + std::to_string(command.positional) + " argument" +
+                     (command.positional == 1 ? "" : "s") + ", got " +
+                     std::to_string(parsed.positional.size()));
+  }
+  return command.run(command, parsed, output);
+}
+
 }  // namespace
+
+int ReportError(const std::string& command, const Error& error, Output& output) {
+  const std::string who = command.empty() ? "vavizar" : "vavizar " + command;
+  output.err += who + ": " + error.what() + "\n";
+  if (error.usage()) output.err += "Try '" + who + " --help'.\n";
+  return kExitUsage;
+}
 
 int Run(const std::vector<std::string>& args, Output& output) {
   if (args.empty()) {
@@ -209,25 +200,15 @@ int Run(const std::vector<std::string>& args, Output& output) {
   }
   for (const Command& command : kCommands) {
     if (args[0] != command.name) continue;
-    std::string error;
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    std::optional<ParsedArgs> parsed = ParseArgs(rest, command.valued, command.flags, &error);
-    if (!parsed) return Usage(command, error, output);
-    if (parsed->help) {
-      output.out += command.usage;
-      if (command.valued.count("db") != 0) output.out += kPageOptions;
-      if (command.valued.count("max-chars") != 0) output.out += kLimitOption;
-      if (command.run == RunPage) output.out += kPageExitStatus;
-      return kExitOk;
+    try {
+      return RunCommand(command, std::vector<std::string>(args.begin() + 1, args.end()), output);
+    } catch (const Error& e) {
+      return ReportError(command.name, e, output);
+    } catch (...) {
+      // A failure nobody expected (memory, a platform failure): the command
+      // ends with its description rather than with std::terminate.
+      return ReportError(command.name, FatalError(OneLine(CurrentError().description)), output);
     }
-    if (parsed->positional.size() != command.positional) {
-      return Usage(command,
-                   "expected " + std::to_string(command.positional) + " argument" +
-                       (command.positional == 1 ? "" : "s") + ", got " +
-                       std::to_string(parsed->positional.size()),
-                   output);
-    }
-    return command.run(command, *parsed, output);
   }
   output.err += "vavizar: unknown command '" + args[0] + "'\n" + MainUsage();
   return kExitUsage;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/error.h"
+
 namespace vz::cli {
 
 inline constexpr int kExitOk = 0;
@@ -29,8 +31,14 @@ struct Output {
 };
 
 // Runs the command line `args` (args[0] is the sub-command) and returns the
-// exit status.
+// exit status. Never throws: every mistake and failure becomes a message on
+// `output.err` and a status.
 int Run(const std::vector<std::string>& args, Output& output);
+
+// Writes `error` as the command's message ("vavizar COMMAND: MESSAGE", then
+// "Try 'vavizar COMMAND --help'." for a usage mistake; "vavizar: MESSAGE"
+// when `command` is empty) and returns kExitUsage.
+int ReportError(const std::string& command, const Error& error, Output& output);
 
 }  // namespace vz::cli
 

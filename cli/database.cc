@@ -4,24 +4,11 @@
 
 namespace vz::cli {
 
-std::string OneLine(const Text& description) {
-  std::string text = ToUtf8(description);
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
-}
-
-std::optional<com::Ref<ado::DatabaseConnection>> OpenDatabase(const ParsedArgs& args,
-                                                              std::string* problem,
-                                                              bool* usage_mistake) {
+com::Ref<ado::DatabaseConnection> OpenDatabase(const ParsedArgs& args) {
   auto db = args.options.find("db");
   auto odbc = args.options.find("odbc");
-  *usage_mistake = (db == args.options.end()) == (odbc == args.options.end());
-  if (*usage_mistake) {
-    *problem = "give one of --db FILE or --odbc STRING";
-    return std::nullopt;
-  }
+  if ((db == args.options.end()) == (odbc == args.options.end()))
+    throw UsageError("give one of --db FILE or --odbc STRING");
   Text connection_string;
   if (db != args.options.end()) {
     // A plain path is taken for a SQLite file; spelling it out keeps a path
@@ -41,8 +28,7 @@ std::optional<com::Ref<ado::DatabaseConnection>> OpenDatabase(const ParsedArgs& 
   } catch (const Failure& f) {
     const std::string what =
         db != args.options.end() ? "database '" + db->second + "'" : std::string("the ODBC source");
-    *problem = "cannot open " + what + ": " + OneLine(f.description());
-    return std::nullopt;
+    throw FatalError("cannot open " + what + ": " + OneLine(f.description()));
   }
 }
 

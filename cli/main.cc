@@ -14,9 +14,17 @@ int main(int argc, char** argv) {
   // The template files' default code page is the character set of the
   // user's locale, which the process takes on only when asked.
   std::setlocale(LC_CTYPE, "");
-  std::vector<std::string> args(argv + 1, argv + argc);
   vz::cli::Output output;
-  int status = vz::cli::Run(args, output);
+  int status;
+  try {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    status = vz::cli::Run(args, output);
+  } catch (...) {
+    // Run reports every failure itself; only memory running out around it
+    // gets here, and then nothing more is built.
+    std::fputs("vavizar: out of memory\n", stderr);
+    return vz::cli::kExitUsage;
+  }
   bool written = vz::cli::WriteAll(STDOUT_FILENO, output.out);
   vz::cli::WriteAll(STDERR_FILENO, output.err);
   if (!written) {

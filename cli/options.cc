@@ -1,20 +1,20 @@
 #include "cli/options.h"
 
 #include "platform/text.h"
+#include "store/sql_value.h"
 
 namespace vz::cli {
 
-std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
-                                    const std::set<std::string>& valued,
-                                    const std::set<std::string>& flags, std::string* error) {
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& valued,
+                     const std::set<std::string>& flags) {
   ParsedArgs parsed;
   bool options_end = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    // A negative number is an argument (an identifier such as -1), not an
-    // option.
-    const bool negative_number = arg.size() >= 2 && arg[0] == '-' &&
-                                 arg.find_first_not_of("0123456789", 1) == std::string::npos;
+    // A negative number is an argument (an identifier such as -1 or -1.5),
+    // not an option.
+    const bool negative_number =
+        arg.size() >= 2 && arg[0] == '-' && IsNumericIdentifier(FromUtf8(arg));
     if (options_end || arg.size() < 2 || arg[0] != '-' || negative_number) {
       parsed.positional.push_back(arg);
       continue;
@@ -28,8 +28,7 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
       continue;
     }
     if (arg.rfind("--", 0) != 0) {
-      *error = "unknown option '" + arg + "'";
-      return std::nullopt;
+      throw UsageError("unknown option '" + arg + "'");
     }
     std::string name = arg.substr(2);
     std::optional<std::string> value;
@@ -40,25 +39,21 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
     if (valued.count(name) != 0) {
       if (!value) {
         if (i + 1 >= args.size()) {
-          *error = "option '--" + name + "' needs a value";
-          return std::nullopt;
+          throw UsageError("option '--" + name + "' needs a value");
         }
         value = args[++i];
       }
       if (parsed.options.count(name) != 0) {
-        *error = "option '--" + name + "' is given twice";
-        return std::nullopt;
+        throw UsageError("option '--" + name + "' is given twice");
       }
       parsed.options[name] = *value;
     } else if (flags.count(name) != 0) {
       if (value) {
-        *error = "option '--" + name + "' takes no value";
-        return std::nullopt;
+        throw UsageError("option '--" + name + "' takes no value");
       }
       parsed.options[name] = "";
     } else {
-      *error = "unknown option '--" + name + "'";
-      return std::nullopt;
+      throw UsageError("unknown option '--" + name + "'");
     }
   }
   return parsed;
@@ -72,19 +67,26 @@ std::optional<int64_t> ParseCount(const std::string& text, int64_t min, int64_t 
   return value;
 }
 
-bool ApplyMaxChars(const ParsedArgs& args, std::string* error) {
-  int64_t limit = kDefaultMaxChars;
-  if (auto option = args.options.find("max-chars"); option != args.options.end()) {
-    std::optional<int64_t> value = ParseCount(option->second, 1, kMaxTextLength);
-    if (!value) {
-      *error = "--max-chars: '" + option->second + "' is not a number from 1 to " +
-               std::to_string(kMaxTextLength);
-      return false;
-    }
-    limit = *value;
+std::optional<std::string> Option(const ParsedArgs& args, const std::string& name) {
+  auto it = args.options.find(name);
+  if (it == args.options.end()) return std::nullopt;
+  return it->second;
+}
+
+int64_t CountOption(const ParsedArgs& args, const std::string& name, int64_t min, int64_t max,
+                    int64_t fallback) {
+  std::optional<std::string> text = Option(args, name);
+  if (!text) return fallback;
+  std::optional<int64_t> value = ParseCount(*text, min, max);
+  if (!value) {
+    throw UsageError("--" + name + ": '" + *text + "' is not a number from " + std::to_string(min) +
+                     " to " + std::to_string(max));
   }
-  SetWorkingTextLimit(limit);
-  return true;
+  return *value;
+}
+
+void ApplyMaxChars(const ParsedArgs& args) {
+  SetWorkingTextLimit(CountOption(args, "max-chars", 1, kMaxTextLength, kDefaultMaxChars));
 }
 
 }  // namespace vz::cli

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/error.h"
+
 namespace vz::cli {
 
 struct ParsedArgs {
@@ -20,23 +22,29 @@ struct ParsedArgs {
 };
 
 // Parses `args` (the words after the sub-command). `valued` names the options
-// that take a value, `flags` those that do not. On a mistake returns nothing
-// and sets `error` to a one-line message ("unknown option '--x'").
-std::optional<ParsedArgs> ParseArgs(const std::vector<std::string>& args,
-                                    const std::set<std::string>& valued,
-                                    const std::set<std::string>& flags, std::string* error);
+// that take a value, `flags` those that do not. Throws a usage Error with a
+// one-line message on a mistake ("unknown option '--x'").
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& valued,
+                     const std::set<std::string>& flags);
 
 // `text` as a whole number from `min` to `max`: decimal digits only, no sign
 // and no blanks. Nothing when it is anything else.
 std::optional<int64_t> ParseCount(const std::string& text, int64_t min, int64_t max);
 
+// The value of option `name` (without dashes), or nothing when not given.
+std::optional<std::string> Option(const ParsedArgs& args, const std::string& name);
+
+// The count that option `name` gives, from `min` to `max`, else `fallback`.
+// Throws a usage Error ("--jobs: 'x' is not a number from 1 to 256") on
+// anything else.
+int64_t CountOption(const ParsedArgs& args, const std::string& name, int64_t min, int64_t max,
+                    int64_t fallback);
+
 // The working limit of the page commands (asp, exec, build): the option
-// --max-chars N, else kDefaultMaxChars. Sets it process-wide and returns
-// true; on a value that is not a number from 1 to 2147483647 returns false
-// with `error` set ("--max-chars: 'x' is not a number from 1 to ...") and
-// changes nothing.
+// --max-chars N, else kDefaultMaxChars, set process-wide. A value that is
+// not a number from 1 to 2147483647 throws a usage Error and changes nothing.
 inline constexpr int64_t kDefaultMaxChars = 268435456;
-bool ApplyMaxChars(const ParsedArgs& args, std::string* error);
+void ApplyMaxChars(const ParsedArgs& args);
 
 }  // namespace vz::cli
 

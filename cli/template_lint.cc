@@ -174,114 +174,148 @@ std::vector<Finding> LintRows(TextView text, const std::vector<TagRow>& rows) {
   return found;
 }
 
-std::vector<Finding> LintMarkup(TextView text, const std::vector<Text>& names) {
-  std::unordered_map<Text, size_t> index;
-  size_t longest = 0;
-  for (const Text& name : names) {
-    if (index.emplace(name, index.size()).second) longest = std::max(longest, name.size());
-  }
-  std::vector<Text> distinct(index.size());
-  for (const auto& [name, i] : index) distinct[i] = name;
-  std::vector<Markup> markup(distinct.size());
+namespace {
 
+// The tag names of a page, each once, with a way from a name to its number.
+struct TagNames {
+  explicit TagNames(const std::vector<Text>& names) {
+    for (const Text& name : names) {
+      if (index.emplace(name, index.size()).second) longest = std::max(longest, name.size());
+    }
+    distinct.resize(index.size());
+    for (const auto& [name, i] : index) distinct[i] = name;
+  }
+  // The number of `name`, or nothing when it is no tag name.
+  std::optional<size_t> Find(TextView name) const {
+    auto it = index.find(Text(name));
+    if (it == index.end()) return std::nullopt;
+    return it->second;
+  }
+
+  std::unordered_map<Text, size_t> index;
+  std::vector<Text> distinct;  // by number
+  size_t longest = 0;
+};
+
+// Records the tag markup of the comment at `p` (opening tags: the name runs
+// up to a blank or a "-->"; closing tags: "/", the name, "-->"). False when
+// the comment is no tag of `tags`.
+bool RecordTagsAt(TextView text, size_t p, const TagNames& tags, std::vector<Markup>& markup) {
+  const size_t start = p + kCommentStart.size();
+  bool is_tag = false;
+  for (size_t k = start; k <= std::min(text.size(), start + tags.longest); ++k) {
+    const bool attributes = k < text.size() && text[k] == u' ';
+    if (!attributes && !StartsAt(text, k, kCommentEnd)) continue;
+    std::optional<size_t> n = tags.Find(text.substr(start, k - start));
+    if (!n) continue;
+    markup[*n].openings.push_back(p);
+    markup[*n].attributes.push_back(attributes);
+    is_tag = true;
+  }
+  if (StartsAt(text, start, u"/")) {
+    for (size_t k = start + 1; k <= std::min(text.size(), start + 1 + tags.longest); ++k) {
+      if (!StartsAt(text, k, kCommentEnd)) continue;
+      std::optional<size_t> n = tags.Find(text.substr(start + 1, k - start - 1));
+      if (!n) continue;
+      markup[*n].closings.push_back(p);
+      is_tag = true;
+    }
+  }
+  return is_tag;
+}
+
+// The tag name that `word` is one or two edits from, if any and if `word`
+// is no tag name itself.
+const Text* NearestName(TextView word, const TagNames& tags) {
+  const Text* best = nullptr;
+  size_t best_distance = 3;
+  for (const Text& name : tags.distinct) {
+    const size_t gap =
+        name.size() > word.size() ? name.size() - word.size() : word.size() - name.size();
+    if (gap > 2) continue;
+    const size_t d = EditDistance(word, name);
+    if (d == 0) return nullptr;
+    // A word must keep something of the name: "x" is no misspelling of "t".
+    if (d < best_distance && d < name.size()) {
+      best = &name;
+      best_distance = d;
+    }
+  }
+  return best;
+}
+
+// A comment at `p` that is no tag: is its first word a tag name mistyped? A
+// comment that starts with a blank is an ordinary one, and "<!--[" opens a
+// conditional comment.
+void CheckMisspelling(TextView text, size_t p, const TagNames& tags, std::vector<Finding>& found) {
+  const size_t start = p + kCommentStart.size();
+  const bool closing = StartsAt(text, start, u"/");
+  const size_t word_start = start + (closing ? 1 : 0);
+  if (word_start >= text.size() || IsBlank(text[word_start]) || text[word_start] == u'[') return;
+  size_t word_end = word_start;
+  while (word_end < text.size() && !IsBlank(text[word_end]) &&
+         !StartsAt(text, word_end, kCommentEnd) && word_end - word_start <= tags.longest + 2)
+    ++word_end;
+  const TextView word = text.substr(word_start, word_end - word_start);
+  if (word.empty() || word.size() > tags.longest + 2) return;
+  const Text* best = NearestName(word, tags);
+  if (best == nullptr) return;
+  const std::string slash = closing ? "/" : "";
+  const std::string shown =
+      "<!--" + slash + ToUtf8(word) + (StartsAt(text, word_end, kCommentEnd) ? "-->" : "");
+  found.push_back(TextFinding("misspelled-tag", p, *best,
+                              Quoted(FromUtf8(shown)) + ": did you mean " +
+                                  Quoted(FromUtf8(slash + ToUtf8(*best))) + "?"));
+}
+
+// The pairing of the markup of tag `name`: unterminated opening tags, those
+// that pair past another opening tag, and closing tags with no opening tag
+// before them.
+void CheckPairing(TextView text, const Text& name, const Markup& m, std::vector<Finding>& found) {
+  for (size_t i = 0; i < m.openings.size(); ++i) {
+    const size_t o = m.openings[i];
+    size_t f = o + kCommentStart.size() + name.size();  // the "-->" of the plain form
+    if (m.attributes[i]) {
+      f = vz::Find(text, kCommentEnd, o);
+      if (f == TextView::npos) {
+        found.push_back(TextFinding("unterminated-tag", o, name,
+                                    "opening tag of " + Quoted(name) +
+                                        " has no `-->` after it: generating the page fails"));
+        continue;
+      }
+    }
+    const size_t after = f + kCommentEnd.size();
+    auto closing = std::lower_bound(m.closings.begin(), m.closings.end(), after);
+    if (closing == m.closings.end()) continue;
+    auto between = std::lower_bound(m.openings.begin(), m.openings.end(), after);
+    if (between != m.openings.end() && *between < *closing) {
+      found.push_back(TextFinding("mispaired-tag", o, name,
+                                  "opening tag of " + Quoted(name) +
+                                      " pairs with the closing tag at " + Where(text, *closing) +
+                                      ", past another opening tag of " + Quoted(name) + " at " +
+                                      Where(text, *between)));
+    }
+  }
+  for (size_t c : m.closings) {
+    if (!m.openings.empty() && m.openings.front() < c) continue;
+    found.push_back(TextFinding("unopened-closing-tag", c, name,
+                                "closing tag " + Quoted(Concat({u"<!--/", name, kCommentEnd})) +
+                                    " has no opening tag of " + Quoted(name) + " before it"));
+  }
+}
+
+}  // namespace
+
+std::vector<Finding> LintMarkup(TextView text, const std::vector<Text>& names) {
+  const TagNames tags(names);
+  std::vector<Markup> markup(tags.distinct.size());
   std::vector<Finding> found;
   for (size_t p = Find(text, kCommentStart); p != TextView::npos;
        p = Find(text, kCommentStart, p + 1)) {
-    const size_t start = p + kCommentStart.size();
-    bool is_tag = false;
-    // Opening tags: the name runs up to a blank or a "-->".
-    for (size_t k = start; k <= std::min(text.size(), start + longest); ++k) {
-      const bool attributes = k < text.size() && text[k] == u' ';
-      if (!attributes && !StartsAt(text, k, kCommentEnd)) continue;
-      auto it = index.find(Text(text.substr(start, k - start)));
-      if (it == index.end()) continue;
-      markup[it->second].openings.push_back(p);
-      markup[it->second].attributes.push_back(attributes);
-      is_tag = true;
-    }
-    // Closing tags: "/", the name, "-->".
-    if (StartsAt(text, start, u"/")) {
-      for (size_t k = start + 1; k <= std::min(text.size(), start + 1 + longest); ++k) {
-        if (!StartsAt(text, k, kCommentEnd)) continue;
-        auto it = index.find(Text(text.substr(start + 1, k - start - 1)));
-        if (it == index.end()) continue;
-        markup[it->second].closings.push_back(p);
-        is_tag = true;
-      }
-    }
-    if (is_tag) continue;
-
-    // A comment that is no tag: is its first word a tag name mistyped? A
-    // comment that starts with a blank is an ordinary one, and "<!--[" opens a
-    // conditional comment.
-    const bool closing = StartsAt(text, start, u"/");
-    const size_t word_start = start + (closing ? 1 : 0);
-    if (word_start >= text.size() || IsBlank(text[word_start]) || text[word_start] == u'[')
-      continue;
-    size_t word_end = word_start;
-    while (word_end < text.size() && !IsBlank(text[word_end]) &&
-           !StartsAt(text, word_end, kCommentEnd) && word_end - word_start <= longest + 2)
-      ++word_end;
-    const TextView word = text.substr(word_start, word_end - word_start);
-    if (word.empty() || word.size() > longest + 2) continue;
-    const Text* best = nullptr;
-    size_t best_distance = 3;
-    bool exact = false;
-    for (const Text& name : distinct) {
-      const size_t gap =
-          name.size() > word.size() ? name.size() - word.size() : word.size() - name.size();
-      if (gap > 2) continue;
-      const size_t d = EditDistance(word, name);
-      if (d == 0) exact = true;
-      // A word must keep something of the name: "x" is no misspelling of "t".
-      if (d >= 1 && d < best_distance && d < name.size()) {
-        best = &name;
-        best_distance = d;
-      }
-    }
-    if (exact || best == nullptr) continue;
-    const std::string slash = closing ? "/" : "";
-    const std::string shown =
-        "<!--" + slash + ToUtf8(word) + (StartsAt(text, word_end, kCommentEnd) ? "-->" : "");
-    found.push_back(TextFinding("misspelled-tag", p, *best,
-                                Quoted(FromUtf8(shown)) + ": did you mean " +
-                                    Quoted(FromUtf8(slash + ToUtf8(*best))) + "?"));
+    if (!RecordTagsAt(text, p, tags, markup)) CheckMisspelling(text, p, tags, found);
   }
-
-  for (size_t n = 0; n < distinct.size(); ++n) {
-    const Text& name = distinct[n];
-    const Markup& m = markup[n];
-    for (size_t i = 0; i < m.openings.size(); ++i) {
-      const size_t o = m.openings[i];
-      size_t f = o + kCommentStart.size() + name.size();  // the "-->" of the plain form
-      if (m.attributes[i]) {
-        f = Find(text, kCommentEnd, o);
-        if (f == TextView::npos) {
-          found.push_back(TextFinding("unterminated-tag", o, name,
-                                      "opening tag of " + Quoted(name) +
-                                          " has no `-->` after it: generating the page fails"));
-          continue;
-        }
-      }
-      const size_t after = f + kCommentEnd.size();
-      auto closing = std::lower_bound(m.closings.begin(), m.closings.end(), after);
-      if (closing == m.closings.end()) continue;
-      auto between = std::lower_bound(m.openings.begin(), m.openings.end(), after);
-      if (between != m.openings.end() && *between < *closing) {
-        found.push_back(TextFinding("mispaired-tag", o, name,
-                                    "opening tag of " + Quoted(name) +
-                                        " pairs with the closing tag at " + Where(text, *closing) +
-                                        ", past another opening tag of " + Quoted(name) + " at " +
-                                        Where(text, *between)));
-      }
-    }
-    for (size_t c : m.closings) {
-      if (!m.openings.empty() && m.openings.front() < c) continue;
-      found.push_back(TextFinding("unopened-closing-tag", c, name,
-                                  "closing tag " + Quoted(Concat({u"<!--/", name, kCommentEnd})) +
-                                      " has no opening tag of " + Quoted(name) + " before it"));
-    }
-  }
+  for (size_t n = 0; n < tags.distinct.size(); ++n)
+    CheckPairing(text, tags.distinct[n], markup[n], found);
   std::stable_sort(found.begin(), found.end(),
                    [](const Finding& a, const Finding& b) { return a.offset < b.offset; });
   return found;

@@ -3,7 +3,7 @@
 #include <new>
 #include <utility>
 
-#include "component/error_log.h"
+#include "store/error_log.h"
 #include "component/page_members.h"
 #include "execute/execute_code.h"
 #include "generate/asp_code.h"
@@ -11,6 +11,7 @@
 #include "platform/com/runtime.h"
 #include "platform/com/typeinfo.h"
 #include "platform/failure.h"
+#include "store/page_source.h"
 #include "store/templet_store.h"
 
 namespace vz {
@@ -116,10 +117,7 @@ HRESULT Page::get_Errors(BSTR* result) {
 HRESULT Page::put_TempletRoot(BSTR* Root) {
   SelfRef self(this);
   try {
-    TextView root = Root != nullptr ? com::BstrView(*Root) : TextView();
-    // Only a trailing backslash counts as a separator; anything else,
-    // "/" included, gets one added.
-    Text stored = (!root.empty() && root.back() == u'\\') ? Text(root) : Concat({root, u"\\"});
+    Text stored = TempletRootOf(Root != nullptr ? com::BstrView(*Root) : TextView());
     m_TempletRoot = std::move(stored);  // the old value stays until the new one is complete
     return com::S_OK;
   } catch (...) {

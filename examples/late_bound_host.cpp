@@ -175,17 +175,6 @@ class LateBound {
   Ref<IDispatch> object_;
 };
 
-// Opens the database that --db or --odbc names, as `vavizar asp` does.
-std::optional<Ref<ado::DatabaseConnection>> OpenDatabase(const cli::ParsedArgs& args,
-                                                         Output& output, int* status) {
-  std::string problem;
-  bool usage_mistake = false;
-  std::optional<Ref<ado::DatabaseConnection>> conn =
-      cli::OpenDatabase(args, &problem, &usage_mistake);
-  if (!conn) *status = usage_mistake ? Usage(problem, output) : Fatal(problem, output);
-  return conn;
-}
-
 // Creates the class registered under kProgId and asks it for IDispatch.
 HRESULT CreateByName(Ref<IDispatch>* object, std::string* failure) {
   ClearErrorInfo();
@@ -201,10 +190,13 @@ HRESULT CreateByName(Ref<IDispatch>* object, std::string* failure) {
 }
 
 int Run(const std::vector<std::string>& words, Output& output) {
-  std::string error;
-  std::optional<cli::ParsedArgs> args = cli::ParseArgs(
-      words, {"db", "odbc", "templates", "codepage", "encoding", "method"}, {}, &error);
-  if (!args) return Usage(error, output);
+  std::optional<cli::ParsedArgs> args;
+  Ref<ado::DatabaseConnection> db;
+  try {
+    args = cli::ParseArgs(words, {"db", "odbc", "templates", "codepage", "encoding", "method"}, {});
+  } catch (const cli::Error& e) {
+    return Usage(e.what(), output);
+  }
   if (args->help) {
     output.out += kUsage;
     return kExitOk;
@@ -231,9 +223,12 @@ int Run(const std::vector<std::string>& words, Output& output) {
   } catch (const Failure& f) {
     return Usage(ToUtf8(f.description()), output);
   }
-  int status = kExitOk;
-  std::optional<Ref<ado::DatabaseConnection>> db = OpenDatabase(*args, output, &status);
-  if (!db) return status;
+  // The database that --db or --odbc names, opened as `vavizar asp` opens it.
+  try {
+    db = cli::OpenDatabase(*args);
+  } catch (const cli::Error& e) {
+    return e.usage() ? Usage(e.what(), output) : Fatal(e.what(), output);
+  }
 
   Ref<IDispatch> object;
   std::string failure;
@@ -244,7 +239,7 @@ int Run(const std::vector<std::string>& words, Output& output) {
   VARIANT connection;
   VariantInit(&connection);
   connection.vt = VT_UNKNOWN;
-  connection.punkVal = db->get();
+  connection.punkVal = db.get();
   if (FAILED(page.Put(u"Connection", DISPATCH_PROPERTYPUTREF, connection)))
     return Fatal(page.failure, output);
 

@@ -1,7 +1,7 @@
 #include "store/templet_store.h"
 
-#include "component/error_log.h"
 #include "platform/failure.h"
+#include "store/error_log.h"
 #include "store/sql_value.h"
 #include "store/text_file.h"
 
@@ -18,9 +18,23 @@ ado::Connection& Use(ado::Connection* conn) {
 
 }  // namespace
 
+Text TempletStatement(const Text& TempletSetID, const Text& PageID) {
+  // The page comes first in the statement, the set second.
+  return Concat({u"select tmpl_file from web_templet where page_id=", SqlValue(PageID),
+                 u" and tset_id=", SqlValue(TempletSetID)});
+}
+
+Text TagStatement(const Text& PageID) {
+  return Concat({u"select * from web_tag where FunID is null or FunID in ",
+                 u"(select FunID from web_page2func where page_id=", SqlValue(PageID), u")"});
+}
+
+Text TempletPath(const Text& templet_root, const ado::Cell& tmpl_file) {
+  return ado::IsNull(tmpl_file) ? templet_root : Concat({templet_root, ado::CellText(tmpl_file)});
+}
+
 ado::RowTable GetPageTags(ado::Connection* conn, Text PageID) {
-  Text sql = Concat({u"select * from web_tag where FunID is null or FunID in ",
-                     u"(select FunID from web_page2func where page_id=", SqlValue(PageID), u")"});
+  Text sql = TagStatement(PageID);
   com::Ref<ado::Recordset> rs = Use(conn).Execute(sql, ado::adOptionUnspecified);
   ado::RowTable tags;
   if (!rs->Eof()) tags = rs->GetRows(ado::adGetRowsRest);
@@ -32,17 +46,14 @@ Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Tex
                  Text PageID) {
   Text result;
   try {
-    Text sql = Concat({u"select tmpl_file from web_templet where page_id=", SqlValue(PageID),
-                       u" and tset_id=", SqlValue(TempletSetID)});
+    Text sql = TempletStatement(TempletSetID, PageID);
     // Released on every way out; releasing an open result set closes it.
     com::Ref<ado::Recordset> rs = Use(conn).Execute(sql, ado::adOptionUnspecified);
     if (rs->Eof()) {
       AppendError(log, kNoTemplet);
       return Text();
     }
-    ado::Cell file = rs->FieldValue(u"tmpl_file");
-    Text path = ado::IsNull(file) ? templet_root : Concat({templet_root, ado::CellText(file)});
-    result = ReadTextFile(path, log);
+    result = ReadTextFile(TempletPath(templet_root, rs->FieldValue(u"tmpl_file")), log);
     rs->Close();
   } catch (...) {
     AppendError(log, Text());

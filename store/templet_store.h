@@ -33,6 +33,15 @@ ado::RowTable GetPageTags(ado::Connection* conn, Text PageID);
 Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
                  Text PageID);
 
+// The statements the two queries run, with the identifiers written in by
+// SqlValue (which raises 13 for one it refuses).
+Text TempletStatement(const Text& TempletSetID, const Text& PageID);
+Text TagStatement(const Text& PageID);
+
+// The path of a template: the folder as the Page keeps it, followed by the
+// text form of the tmpl_file value; a NULL value adds nothing.
+Text TempletPath(const Text& templet_root, const ado::Cell& tmpl_file);
+
 }  // namespace vz
 
 #endif  // VAVIZAR_STORE_TEMPLET_STORE_H_

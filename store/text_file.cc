@@ -1,20 +1,25 @@
 #include "store/text_file.h"
 
-#include "component/error_log.h"
 #include "platform/fso/file_system.h"
+#include "store/error_log.h"
 
 namespace vz {
+
+void ReadTextFileOrRaise(Text path, Text& text) {
+  text.clear();
+  path = Replace(path, u"/", u"\\");
+  // Made anew on every call; the stream goes before the file-system object.
+  com::Ref<fso::FileSystemObject> files = fso::CreateFileSystemObject();
+  com::Ref<fso::TextStream> stream =
+      files->OpenTextFile(path, fso::ForReading, false, fso::TristateFalse);
+  text = stream->ReadAll();
+  stream->Close();
+}
 
 Text ReadTextFile(Text path, Text& log) {
   Text result;
   try {
-    path = Replace(path, u"/", u"\\");
-    // Made anew on every call; the stream goes before the file-system object.
-    com::Ref<fso::FileSystemObject> files = fso::CreateFileSystemObject();
-    com::Ref<fso::TextStream> stream =
-        files->OpenTextFile(path, fso::ForReading, false, fso::TristateFalse);
-    result = stream->ReadAll();
-    stream->Close();
+    ReadTextFileOrRaise(std::move(path), result);
   } catch (...) {
     AppendError(log, Text());
   }

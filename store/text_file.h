@@ -14,6 +14,12 @@ namespace vz {
 // text read is returned. Nothing is logged on success.
 Text ReadTextFile(Text path, Text& log);
 
+// The steps of ReadTextFile without its handler, for callers that report a
+// failure their own way: sets `text` to the file's text and raises the file
+// layer's failure. `text` stays "" when opening or reading fails, and holds
+// what was read when only closing fails.
+void ReadTextFileOrRaise(Text path, Text& text);
+
 }  // namespace vz
 
 #endif  // VAVIZAR_STORE_TEXT_FILE_H_

@@ -180,6 +180,22 @@ TEST_F(CliTest, DoubleDashEndsTheOptions) {
   EXPECT_EQ(r.out, "");
 }
 
+TEST_F(CliTest, AnIdentifierTheDatabaseReadsAsTheSameNumberGivesTheSamePage) {
+  for (const char* one : {" 1 ", "+1", "1.0", "1e0", "0.1E+1", "1."}) {
+    SCOPED_TRACE(std::string("'") + one + "'");
+    for (const auto& [set, page] : {std::pair{one, "1"}, std::pair{"1", one}}) {
+      testing::Result r = testing::RunCli(PageArgs("asp", set, page));
+      EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+      EXPECT_EQ(r.out, kHomeAsp);
+    }
+  }
+  // A signed fraction is an identifier too, not an option.
+  RunSql(db_, "INSERT INTO web_templet VALUES (-1, -2, 'simple.html');\n");
+  testing::Result r = testing::RunCli(PageArgs("asp", "-2.0", "-1e0"));
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(r.out, "<p><%Response.Write 1%></p>");
+}
+
 TEST_F(CliTest, ANegativeNumberIsAnIdentifierNotAnOption) {
   RunSql(db_, "INSERT INTO web_templet VALUES (-1, -2, 'simple.html');\n");
   testing::Result r = testing::RunCli(PageArgs("asp", "-2", "-1"));

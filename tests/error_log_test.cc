@@ -1,4 +1,4 @@
-#include "component/error_log.h"
+#include "store/error_log.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "component/error_log.h"
+#include "store/error_log.h"
 #include "component/page.h"
 #include "component/page_members.h"
 #include "platform/com/bstr.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "component/error_log.h"
+#include "store/error_log.h"
 #include "component/page_ptr.h"
 #include "platform/com/bstr.h"
 #include "platform/com/error_info.h"

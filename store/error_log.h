@@ -5,8 +5,8 @@
 //   <date-time> - [Vantrel_ZozEza] <message>CR LF   a message
 // The date-time text is that of `Now` (platform/clock.h).
 
-#ifndef VAVIZAR_COMPONENT_ERROR_LOG_H_
-#define VAVIZAR_COMPONENT_ERROR_LOG_H_
+#ifndef VAVIZAR_STORE_ERROR_LOG_H_
+#define VAVIZAR_STORE_ERROR_LOG_H_
 
 #include "platform/text.h"
 
@@ -20,4 +20,4 @@ void AppendError(Text& Log, Text Msg);
 
 }  // namespace vz
 
-#endif  // VAVIZAR_COMPONENT_ERROR_LOG_H_
+#endif  // VAVIZAR_STORE_ERROR_LOG_H_

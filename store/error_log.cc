@@ -1,4 +1,4 @@
-#include "component/error_log.h"
+#include "store/error_log.h"
 
 #include "platform/clock.h"
 #include "platform/failure.h"

@@ -1,0 +1,13 @@
+#include "cli/error.h"
+
+namespace vz::cli {
+
+std::string OneLine(const Text& description) {
+  std::string text = ToUtf8(description);
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+}  // namespace vz::cli

@@ -1,0 +1,60 @@
+#include "store/page_source.h"
+
+#include <set>
+
+#include "store/sql_value.h"
+#include "store/templet_store.h"
+#include "store/text_file.h"
+
+namespace vz {
+
+Text TempletRootOf(TextView folder) {
+  // Only a trailing backslash counts as a separator; anything else, "/"
+  // included, gets one added.
+  return (!folder.empty() && folder.back() == u'\\') ? Text(folder) : Concat({folder, u"\\"});
+}
+
+PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const Text& set_id,
+                          const Text& page_id) {
+  PageInputs inputs;
+  {
+    com::Ref<ado::Recordset> rs =
+        conn.Execute(TempletStatement(set_id, page_id), ado::adOptionUnspecified);
+    inputs.registered = !rs->Eof();
+    if (inputs.registered) inputs.tmpl_file = rs->FieldValue(u"tmpl_file");
+    rs->Close();
+  }
+  if (inputs.registered) {
+    inputs.path = TempletPath(templet_root, inputs.tmpl_file);
+    try {
+      ReadTextFileOrRaise(inputs.path, inputs.text);
+    } catch (const Failure& f) {
+      inputs.read_failure = f;
+      inputs.text.clear();
+    }
+  }
+  inputs.tags = GetPageTags(&conn, page_id);
+  return inputs;
+}
+
+std::vector<Text> ListSetPages(ado::Connection& conn, const Text& set_id) {
+  com::Ref<ado::Recordset> rs =
+      conn.Execute(Concat({u"select distinct page_id from web_templet where tset_id=",
+                           SqlValue(set_id), u" order by page_id"}),
+                   ado::adOptionUnspecified);
+  std::vector<Text> pages;
+  if (!rs->Eof()) {
+    const ado::RowTable rows = rs->GetRows(ado::adGetRowsRest);
+    std::set<Text> seen;
+    for (int32_t row = 0; row < rows.rows; ++row) {
+      const ado::Cell& cell = rows.At(0, row);
+      if (ado::IsNull(cell)) continue;
+      Text id = ado::CellText(cell);
+      if (seen.insert(id).second) pages.push_back(std::move(id));
+    }
+  }
+  rs->Close();
+  return pages;
+}
+
+}  // namespace vz

@@ -1,0 +1,53 @@
+// A page's inputs, found the way the component finds them, for the tools
+// that look at pages without generating them (checking a set, deciding
+// whether a built page is current).
+//
+//   PageInputs in = ReadPageInputs(conn, TempletRootOf(u"templates"), u"1", u"12");
+//   if (!in.registered) ...            // no web_templet row for the pair
+//   else if (in.read_failure) ...      // the file cannot be read
+//   else Use(in.path, in.text, in.tags);
+//
+// The statements, the path rule and the reading of the file are those of
+// the component's own LoadTemplet and GetPageTags (store/templet_store.h),
+// so what these report is exactly what generating the page reads.
+
+#ifndef VAVIZAR_STORE_PAGE_SOURCE_H_
+#define VAVIZAR_STORE_PAGE_SOURCE_H_
+
+#include <optional>
+#include <vector>
+
+#include "platform/ado/connection.h"
+#include "platform/failure.h"
+#include "platform/text.h"
+
+namespace vz {
+
+// The template folder as a Page keeps it once TempletRoot is set: `folder`
+// with a "\" after it unless it ends in one ("/" included).
+Text TempletRootOf(TextView folder);
+
+struct PageInputs {
+  bool registered = false;  // a web_templet row matched the pair
+  ado::Cell tmpl_file;      // its tmpl_file value (the first row delivered)
+  Text path;                // the template path the component reads
+  Text text;                // the template text, as the component reads it
+  std::optional<Failure> read_failure;  // why the file could not be read
+  ado::RowTable tags;                   // the tag rows, in the order applied
+};
+
+// The inputs of page `page_id` of set `set_id`. `templet_root` is the folder
+// as a Page keeps it (TempletRootOf), or "" when none is set. Raises 13 for
+// an identifier SqlValue refuses and the database's failures of either
+// query; a template that cannot be read is reported in `read_failure`.
+PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const Text& set_id,
+                          const Text& page_id);
+
+// The distinct pages registered for set `set_id` in web_templet, ascending,
+// in their text form; NULL page_id values are left out. Raises as
+// ReadPageInputs does.
+std::vector<Text> ListSetPages(ado::Connection& conn, const Text& set_id);
+
+}  // namespace vz
+
+#endif  // VAVIZAR_STORE_PAGE_SOURCE_H_
