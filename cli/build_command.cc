@@ -21,6 +21,7 @@
 
 #include "cli/build_manifest.h"
 #include "cli/database.h"
+#include "cli/output_folder.h"
 #include "cli/replace_file.h"
 #include "cli/write.h"
 #include "component/page_ptr.h"
@@ -60,51 +61,76 @@ namespace {
 constexpr char kBuildLogName[] = "build.log";
 constexpr int kMaxJobs = 256;
 
-// Set by SIGINT and SIGTERM while a build runs: take no new page.
-std::atomic<bool> g_stop_requested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// How many of SIGINT, SIGTERM and SIGHUP arrived while a build runs: after
+// the first no new page is taken; the second ends the process at once.
+std::atomic<int> g_stop_signals{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnStopSignal(int) { g_stop_requested.store(true, std::memory_order_relaxed); }
+bool StopRequested() { return g_stop_signals.load(std::memory_order_relaxed) > 0; }
 
-// Catches SIGINT and SIGTERM for its lifetime, then puts back what was there.
+extern "C" void OnStopSignal(int signal_number) {
+  if (g_stop_signals.fetch_add(1, std::memory_order_relaxed) == 0) return;
+  // The second: remove the files being written and die of the signal, as a
+  // process without a handler would.
+  RemovePendingTemporaryFiles();
+  struct sigaction fallback = {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal_number, &fallback, nullptr);
+  raise(signal_number);  // delivered once this handler returns
+}
+
+// For its lifetime: SIGINT, SIGTERM and SIGHUP (the terminal closed) stop
+// the build, and SIGXFSZ is ignored, so that a write past the file size
+// limit fails and is reported instead of killing the process. Then puts
+// back what was there.
 class StopSignals {
  public:
   StopSignals() {
-    g_stop_requested.store(false);
+    g_stop_signals.store(0);
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     action.sa_flags = SA_RESTART;  // reads and writes under way go on
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &old_int_);
-    sigaction(SIGTERM, &action, &old_term_);
+    for (size_t i = 0; i < kStop; ++i) sigaction(kSignals[i], &action, &old_[i]);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, &old_[kStop]);
   }
   ~StopSignals() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
+    for (size_t i = 0; i <= kStop; ++i) sigaction(kSignals[i], &old_[i], nullptr);
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
 
  private:
-  struct sigaction old_int_ = {};
-  struct sigaction old_term_ = {};
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+  static constexpr size_t kStop = 3;  // the first three stop the build
+  struct sigaction old_[4] = {};
 };
 
 enum class Outcome { kNotBuilt, kWritten, kUnchanged, kFailed };
 
 struct PageJob {
   std::string id;
+  std::string file;  // its file in the folder: id and extension
   Outcome outcome = Outcome::kNotBuilt;
-  std::optional<uint64_t> inputs;  // hash of the inputs: with --changed, when readable
+  std::optional<uint64_t> inputs;  // hash of the inputs, when they could be read
+  uint64_t size = 0;               // of the file written
+  uint64_t bytes = 0;              // HashBytes of the file written
   std::vector<std::string> log;    // log lines of its generation, in order
 };
 
 // What the options ask for.
 struct BuildOptions {
   PageInputSettings settings;
+  std::string set;  // the set as the manifest records it
   std::string out_dir;
   std::string extension;
   bool changed_only = false;
+  bool prune = false;
+  bool no_wait = false;
   bool utf8 = false;  // the encoding is UTF-8 itself
   int jobs = 1;
 };
@@ -126,6 +152,13 @@ struct Build {
   int workers_running = 0;       // guarded by mu
   std::string database_problem;  // guarded by mu; the first worker's
 };
+
+// The set without the blanks a number may have around it.
+std::string SetKey(const std::string& set) {
+  const size_t first = set.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return set.substr(first, set.find_last_not_of(" \t") - first + 1);
+}
 
 BuildOptions ParseBuildOptions(const ParsedArgs& args) {
   const std::optional<std::string> set = Option(args, "set");
@@ -153,9 +186,12 @@ BuildOptions ParseBuildOptions(const ParsedArgs& args) {
   }
   if (std::optional<std::string> root = Option(args, "templates"))
     settings.templet_root = TempletRootOf(FromUtf8(*root));
+  options.set = SetKey(*set);
   options.out_dir = *out;
   options.extension = settings.execute ? ".vbs" : ".asp";
   options.changed_only = args.options.count("changed") != 0;
+  options.prune = args.options.count("prune") != 0;
+  options.no_wait = args.options.count("no-wait") != 0;
   options.utf8 = fso::IconvName(settings.encoding) == "UTF-8";
   return options;
 }
@@ -182,24 +218,32 @@ std::string EncodeCode(const BuildOptions& options, const Text& code) {
   return fso::Encode(options.settings.encoding, code);
 }
 
-// With --changed: whether the page's file is current, that is, it is there
-// and the page's inputs hash as the manifest records. Records the hash.
-bool IsCurrent(Build& build, ado::Connection& conn, PageJob& job, const std::string& file_name) {
-  try {
-    job.inputs = HashPageInputs(conn, build.options.settings, FromUtf8(job.id));
-  } catch (const Failure&) {
-    return false;  // the generation reads the same rows and logs what went wrong
-  }
-  auto before = build.previous.find(job.id);
+// Whether the file at `path` has exactly `size` bytes that hash to `bytes`.
+bool FileHolds(const std::string& path, uint64_t size, uint64_t bytes) {
   struct stat st;
-  return before != build.previous.end() && before->second == *job.inputs &&
-         stat((build.options.out_dir + "/" + file_name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) != size)
+    return false;
+  std::string content;
+  return ReadFileBytes(path, &content) && content.size() == size && HashBytes(content) == bytes;
+}
+
+// With --changed: whether the page's file is current: its inputs hash as
+// the manifest records, and the file holds what was written.
+bool IsCurrent(const Build& build, const PageJob& job) {
+  auto before = build.previous.find(job.file);
+  if (before == build.previous.end() || !job.inputs || *job.inputs == 0 ||
+      before->second.inputs != *job.inputs ||
+      before->second.set != build.options.set)
+    return false;
+  return FileHolds(build.options.out_dir + "/" + job.file, before->second.size,
+                   before->second.bytes);
 }
 
 // Generates the page and writes its file; `logged` is how much of the
 // page object's log earlier pages wrote.
 void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, PageJob& job,
-                  const std::string& file_name) {
+                  const PageInputs* inputs) {
   const Text page_id = FromUtf8(job.id);
   Text code = options.settings.execute ? page.CreateExecuteCode(options.settings.set_id, page_id)
                                        : page.CreateAspCode(options.settings.set_id, page_id);
@@ -208,30 +252,46 @@ void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, Pa
     SplitLines(log.substr(logged), job.log);
     logged = log.size();
     job.outcome = Outcome::kFailed;
+    // A file the component could not open or find: name it.
+    if (inputs != nullptr && inputs->read_failure && !job.log.empty())
+      job.log.front() += ": " + ToUtf8(Replace(inputs->path, u"\\", u"/"));
     return;
   }
+  const std::string bytes = EncodeCode(options, code);
   std::string problem;
-  if (!ReplaceFile(options.out_dir, file_name, EncodeCode(options, code), &problem)) {
+  if (!ReplaceFile(options.out_dir, job.file, bytes, &problem)) {
     job.outcome = Outcome::kFailed;
     job.log.push_back(problem);
     return;
   }
+  job.size = bytes.size();
+  job.bytes = HashBytes(bytes);
   job.outcome = Outcome::kWritten;
 }
 
 void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logged, PageJob& job) {
-  const std::string file_name = job.id + build.options.extension;
+  const BuildOptions& options = build.options;
   try {
-    if (!IsNumericIdentifier(FromUtf8(job.id))) {
+    if (!IsNumericIdentifier(FromUtf8(job.id)) ||
+        job.id.find_first_of(" \t") != std::string::npos) {
       job.outcome = Outcome::kFailed;
-      job.log.push_back("page identifier '" + job.id + "' is not a number");
+      job.log.push_back("page identifier '" + job.id + "' is not a number a file can be named by");
       return;
     }
-    if (build.options.changed_only && IsCurrent(build, conn, job, file_name)) {
+    std::optional<PageInputs> inputs;
+    try {
+      inputs = ReadPageInputs(conn, options.settings.templet_root, options.settings.set_id,
+                              FromUtf8(job.id));
+      job.inputs = HashPageInputs(options.settings, *inputs);
+    } catch (const Failure&) {
+      // The generation reads the same rows and logs what went wrong.
+      inputs.reset();
+    }
+    if (options.changed_only && IsCurrent(build, job)) {
       job.outcome = Outcome::kUnchanged;
       return;
     }
-    GeneratePage(build.options, page, logged, job, file_name);
+    GeneratePage(options, page, logged, job, inputs ? &*inputs : nullptr);
   } catch (...) {
     // Whatever went wrong (a failure status, memory) fails this page only.
     job.outcome = Outcome::kFailed;
@@ -270,7 +330,7 @@ void Worker(Build& build) {
     std::optional<PagePtr> page = OpenPage(*build.args, db, problem);
     if (page) {
       size_t logged = 0;
-      while (!g_stop_requested.load(std::memory_order_relaxed) && !build.abort.load()) {
+      while (!StopRequested() && !build.abort.load()) {
         size_t index = build.next.fetch_add(1);
         if (index >= build.pages.size()) break;
         BuildPage(build, *page, *db, logged, build.pages[index]);
@@ -305,32 +365,31 @@ void ShowProgress(size_t done, size_t total, double seconds) {
   WriteAll(STDERR_FILENO, line);
 }
 
-// The distinct page identifiers of the set, ascending, through a connection
-// of the run's own.
-std::vector<PageJob> ListPages(const ParsedArgs& args, const Text& set_id) {
+// The pages of the set, ascending, through a connection of the run's own,
+// after a look at the tables the pages are read from.
+std::vector<PageJob> ListPages(const ParsedArgs& args, const BuildOptions& options) {
   com::Ref<ado::DatabaseConnection> db = OpenDatabase(args);
-  std::vector<PageJob> pages;
+  std::vector<Text> ids;
   try {
-    for (const Text& id : ListSetPages(*db, set_id)) {
-      PageJob job;
-      job.id = ToUtf8(id);
-      pages.push_back(std::move(job));
-    }
+    CheckSchema(*db);
   } catch (const Failure& f) {
-    throw FatalError("cannot read the pages of set " + ToUtf8(set_id) + ": " +
+    throw FatalError(OneLine(f.description()));
+  }
+  try {
+    ids = ListSetPages(*db, options.settings.set_id);
+  } catch (const Failure& f) {
+    throw FatalError("cannot read the pages of set " + ToUtf8(options.settings.set_id) + ": " +
                      OneLine(f.description()));
   }
-  return pages;
-}
-
-void MakeFolder(const std::string& dir) {
-  std::error_code made_error;
-  std::filesystem::create_directories(dir, made_error);
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    throw FatalError("cannot make the folder '" + dir + "'" +
-                     (made_error ? ": " + made_error.message() : std::string()));
+  if (ids.empty()) throw FatalError("no page is registered for set " + options.set);
+  std::vector<PageJob> pages;
+  for (const Text& id : ids) {
+    PageJob job;
+    job.id = ToUtf8(id);
+    job.file = job.id + options.extension;
+    pages.push_back(std::move(job));
   }
+  return pages;
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -341,8 +400,8 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 void RunWorkers(Build& build, std::chrono::steady_clock::time_point start) {
   const bool show_progress = isatty(STDERR_FILENO) == 1;
   const size_t total = build.pages.size();
-  const int workers = static_cast<int>(std::min<size_t>(static_cast<size_t>(build.options.jobs), total));
-  StopSignals stop_signals;
+  const int workers =
+      static_cast<int>(std::min<size_t>(static_cast<size_t>(build.options.jobs), total));
   std::vector<std::thread> threads;
   build.workers_running = workers;
   for (int i = 0; i < workers; ++i) threads.emplace_back(Worker, std::ref(build));
@@ -361,33 +420,78 @@ struct Tally {
   size_t written = 0, unchanged = 0, failed = 0, not_built = 0;
 };
 
-// Counts the outcomes, names each failed page on stderr, and writes the
-// run's log and the manifest, both replaced whole. False when one of the two
-// files cannot be written (said on stderr).
-bool FinishRun(const Build& build, const Manifest& previous, Tally& tally, Output& output) {
-  std::string log_text;
-  Manifest manifest;
+// The page a file of the folder was built for: its name without the
+// extension.
+std::string PageOfFile(const std::string& file) {
+  const size_t dot = file.rfind('.');
+  return dot == std::string::npos ? file : file.substr(0, dot);
+}
+
+// The manifest after the run: the previous one with this run's pages put
+// in, and the files of pages no longer registered named in `stale` (and
+// left out, deleted, with --prune).
+Manifest NextManifest(const Build& build, Tally& tally, std::vector<std::string>& stale,
+                      Output& output) {
+  Manifest manifest = build.previous;
+  std::set<std::string> registered;
   for (const PageJob& job : build.pages) {
-    for (const std::string& line : job.log) log_text += "page " + job.id + ": " + line + "\n";
+    registered.insert(job.id);
     switch (job.outcome) {
       case Outcome::kWritten:
         ++tally.written;
-        if (job.inputs) manifest[job.id] = *job.inputs;
+        manifest[job.file] = {build.options.set, job.inputs.value_or(0), job.size, job.bytes};
         break;
       case Outcome::kUnchanged:
         ++tally.unchanged;
-        manifest[job.id] = *job.inputs;
         break;
       case Outcome::kFailed:
+        // Its old file stays, still this command's, but no longer current.
         ++tally.failed;
+        if (auto kept = manifest.find(job.file); kept != manifest.end()) kept->second.inputs = 0;
         output.err += "vavizar build: page " + job.id +
                       " not written: " + (job.log.empty() ? std::string() : job.log.front()) + "\n";
         break;
       case Outcome::kNotBuilt:
         ++tally.not_built;
-        if (auto kept = previous.find(job.id); kept != previous.end()) manifest.insert(*kept);
         break;
     }
+  }
+  for (auto it = manifest.begin(); it != manifest.end();) {
+    if (it->second.set != build.options.set || registered.count(PageOfFile(it->first)) != 0) {
+      ++it;
+      continue;
+    }
+    stale.push_back(it->first);
+    if (build.options.prune) {
+      std::filesystem::remove(build.options.out_dir + "/" + it->first);
+      it = manifest.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return manifest;
+}
+
+// Names the stale files on stderr.
+void ReportStale(const std::vector<std::string>& stale, bool pruned, Output& output) {
+  if (stale.empty()) return;
+  std::string names;
+  for (const std::string& file : stale) names += (names.empty() ? "" : ", ") + file;
+  const std::string count =
+      std::to_string(stale.size()) + (stale.size() == 1 ? " file" : " files");
+  output.err += pruned ? "vavizar build: deleted " + count +
+                             " of pages no longer registered: " + names + "\n"
+                       : "vavizar build: " + count + " of pages no longer registered: " + names +
+                             " (--prune deletes them)\n";
+}
+
+// Writes the run's log and the manifest, both replaced whole. False when
+// one cannot be written (said on stderr); no log of an earlier run is left
+// then, since it was removed when the run began.
+bool WriteRunFiles(const Build& build, const Manifest& manifest, Output& output) {
+  std::string log_text;
+  for (const PageJob& job : build.pages) {
+    for (const std::string& line : job.log) log_text += "page " + job.id + ": " + line + "\n";
   }
   const std::string& dir = build.options.out_dir;
   std::string problem;
@@ -403,17 +507,27 @@ int RunBuild(const ParsedArgs& args, Output& output) {
   auto build = std::make_unique<Build>();
   build->args = &args;
   build->options = ParseBuildOptions(args);
-  build->pages = ListPages(args, build->options.settings.set_id);
-  MakeFolder(build->options.out_dir);
-  const Manifest previous = ReadManifest(build->options.out_dir + "/" + kManifestName);
-  if (build->options.changed_only) build->previous = previous;
+  const BuildOptions& options = build->options;
+  build->pages = ListPages(args, options);
+
+  StopSignals stop_signals;
+  OutputFolder folder(options.out_dir, options.no_wait,
+                      "vavizar build: waiting for another build into '" + options.out_dir +
+                          "' to finish\n");
+  folder.RemoveDeadTemporaryFiles();
+  // From here on the folder holds no log that could be taken for this run's.
+  std::filesystem::remove(options.out_dir + "/" + kBuildLogName);
+  build->previous = ReadManifest(options.out_dir + "/" + kManifestName);
 
   const auto start = std::chrono::steady_clock::now();
   RunWorkers(*build, start);
-  const bool interrupted = g_stop_requested.load();
+  const bool interrupted = StopRequested();
 
   Tally tally;
-  const bool files_ok = FinishRun(*build, previous, tally, output);
+  std::vector<std::string> stale;
+  const Manifest manifest = NextManifest(*build, tally, stale, output);
+  ReportStale(stale, options.prune, output);
+  const bool files_ok = WriteRunFiles(*build, manifest, output);
   std::string summary = "vavizar build: " + std::to_string(tally.written) + " written, " +
                         std::to_string(tally.unchanged) + " unchanged, " +
                         std::to_string(tally.failed) + " failed, " + Seconds(SecondsSince(start));

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -10,7 +11,8 @@
 namespace vz::cli {
 namespace {
 
-constexpr char kManifestHeader[] = "# vavizar build manifest: page, hash of its inputs\n";
+constexpr char kManifestHeader[] =
+    "# vavizar build manifest 2: file, set, hash of its inputs, size, hash of its bytes\n";
 
 // A cell with its kind, so that NULL, 1 and "1" hash apart.
 void AddCell(InputHash& hash, const ado::Cell& cell) {
@@ -25,20 +27,57 @@ void AddCell(InputHash& hash, const ado::Cell& cell) {
   hash.AddField(ToUtf8(ado::CellText(cell)));
 }
 
+uint64_t Rotate(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
+
+bool ParseHex(const std::string& text, uint64_t* value) {
+  if (text.size() != 16 || text.find_first_not_of("0123456789abcdef") != std::string::npos)
+    return false;
+  *value = std::stoull(text, nullptr, 16);
+  return true;
+}
+
+std::string Hex(uint64_t value) {
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016" PRIx64, value);
+  return hex;
+}
+
 }  // namespace
 
-void InputHash::AddBytes(std::string_view bytes) {
-  for (unsigned char c : bytes) {
-    hash_ ^= c;
-    hash_ *= 1099511628211ull;
-  }
+void InputHash::AddWord(uint64_t word) {
+  hash_ = Rotate(hash_ ^ (word * 0x87C37B91114253D5ull), 31) * 0x4CF5AD432745937Full;
 }
 
 void InputHash::AddField(std::string_view bytes) {
-  char length[24];
-  int n = std::snprintf(length, sizeof length, "%zu:", bytes.size());
-  AddBytes(std::string_view(length, static_cast<size_t>(n)));
-  AddBytes(bytes);
+  AddWord(bytes.size());
+  size_t at = 0;
+  for (; at + 8 <= bytes.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + at, 8);
+    AddWord(word);
+  }
+  if (at < bytes.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + at, bytes.size() - at);
+    AddWord(word);
+  }
+}
+
+uint64_t InputHash::value() const {
+  // A final mix, so that every input bit reaches every output bit.
+  uint64_t h = hash_;
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return h;
+}
+
+uint64_t HashBytes(std::string_view bytes) {
+  InputHash hash;
+  hash.AddField(bytes);
+  return hash.value();
 }
 
 Manifest ReadManifest(const std::string& path) {
@@ -48,34 +87,34 @@ Manifest ReadManifest(const std::string& path) {
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
-    std::string page, hex, extra;
-    if (!(fields >> page >> hex) || (fields >> extra)) continue;
-    if (hex.size() != 16 || hex.find_first_not_of("0123456789abcdef") != std::string::npos)
+    std::string file, set, inputs, size, bytes, extra;
+    if (!(fields >> file >> set >> inputs >> size >> bytes) || (fields >> extra)) continue;
+    ManifestEntry entry;
+    entry.set = set == "-" ? std::string() : set;
+    if (!ParseHex(inputs, &entry.inputs) || !ParseHex(bytes, &entry.bytes)) continue;
+    if (size.empty() || size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos)
       continue;
-    manifest[page] = std::stoull(hex, nullptr, 16);
+    entry.size = std::stoull(size);
+    manifest[file] = entry;
   }
   return manifest;
 }
 
 std::string ManifestText(const Manifest& manifest) {
   std::string text = kManifestHeader;
-  for (const auto& [page, hash] : manifest) {
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016" PRIx64, hash);
-    text += page + " " + hex + "\n";
+  for (const auto& [file, entry] : manifest) {
+    text += file + " " + (entry.set.empty() ? "-" : entry.set) + " " + Hex(entry.inputs) + " " +
+            std::to_string(entry.size) + " " + Hex(entry.bytes) + "\n";
   }
   return text;
 }
 
-uint64_t HashPageInputs(ado::Connection& conn, const PageInputSettings& settings,
-                        const Text& page_id) {
+uint64_t HashPageInputs(const PageInputSettings& settings, const PageInputs& inputs) {
   InputHash hash;
   hash.AddField(settings.execute ? "exec" : "asp");
   hash.AddField(settings.encoding);
   hash.AddField(settings.code_page);
   hash.AddField(ToUtf8(settings.set_id));
-
-  const PageInputs inputs = ReadPageInputs(conn, settings.templet_root, settings.set_id, page_id);
   if (!inputs.registered) {
     hash.AddField("no template");
   } else {

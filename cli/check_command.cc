@@ -111,6 +111,7 @@ int RunCheck(const ParsedArgs& args, Output& output) {
   std::vector<PageReport> reports;
   try {
     ado::Connection& conn = *db;
+    CheckSchema(conn);
     std::vector<Text> pages;
     if (page) {
       pages.push_back(FromUtf8(*page));

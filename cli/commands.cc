@@ -140,7 +140,7 @@ const Command kCommands[] = {
      kBuildUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs"},
-     {"exec", "changed"},
+     {"exec", "changed", "prune", "no-wait"},
      0},
 };
 

@@ -18,6 +18,14 @@ namespace vz::cli {
 bool ReplaceFile(const std::string& dir, const std::string& name, const std::string& bytes,
                  std::string* problem);
 
+// Whether `name` is that of a temporary file ReplaceFile makes.
+bool IsTemporaryName(const std::string& name);
+
+// Removes the temporary files that ReplaceFile calls of this process are
+// writing at this moment. Async-signal-safe: for a signal handler that ends
+// the process at once.
+void RemovePendingTemporaryFiles();
+
 }  // namespace vz::cli
 
 #endif  // VAVIZAR_CLI_REPLACE_FILE_H_

@@ -1,4 +1,5 @@
-// Writing a whole buffer to a descriptor, for the programs' output.
+// Whole-buffer reads and writes of files and descriptors, for the programs'
+// output and the build folder.
 
 #ifndef VAVIZAR_CLI_WRITE_H_
 #define VAVIZAR_CLI_WRITE_H_
@@ -10,6 +11,10 @@ namespace vz::cli {
 // Writes all of `bytes` to the descriptor `fd`, going on after interrupted
 // writes; false when the descriptor refuses.
 bool WriteAll(int fd, const std::string& bytes);
+
+// Sets `bytes` to the whole content of the file at `path`; false when it
+// cannot be opened or read.
+bool ReadFileBytes(const std::string& path, std::string* bytes);
 
 }  // namespace vz::cli
 

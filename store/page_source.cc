@@ -37,6 +37,46 @@ PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const
   return inputs;
 }
 
+namespace {
+
+// Nothing when `statement` runs (it returns no row), else why it does not.
+std::optional<Text> Refusal(ado::Connection& conn, const Text& statement) {
+  try {
+    conn.Execute(statement, ado::adOptionUnspecified)->Close();
+    return std::nullopt;
+  } catch (const Failure& f) {
+    return f.description();
+  }
+}
+
+}  // namespace
+
+void CheckSchema(ado::Connection& conn) {
+  // The item-not-found failure of the data layer.
+  constexpr int32_t kItemNotFound = 3265;
+  struct Table {
+    const char16_t* name;
+    std::vector<const char16_t*> columns;
+  };
+  const Table tables[] = {
+      {u"web_templet", {u"page_id", u"tset_id", u"tmpl_file"}},
+      {u"web_page2func", {u"page_id", u"FunID"}},
+      {u"web_tag", {u"FunID"}},
+  };
+  for (const Table& table : tables) {
+    if (auto why = Refusal(conn, Concat({u"select * from ", table.name, u" where 1=0"}))) {
+      Raise(kItemNotFound, Concat({u"the database has no table '", table.name, u"': ", *why}));
+    }
+    for (const char16_t* column : table.columns) {
+      auto why = Refusal(conn, Concat({u"select ", column, u" from ", table.name, u" where 1=0"}));
+      if (why) {
+        Raise(kItemNotFound,
+              Concat({u"table '", table.name, u"' has no column '", column, u"': ", *why}));
+      }
+    }
+  }
+}
+
 std::vector<Text> ListSetPages(ado::Connection& conn, const Text& set_id) {
   com::Ref<ado::Recordset> rs =
       conn.Execute(Concat({u"select distinct page_id from web_templet where tset_id=",

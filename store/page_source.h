@@ -43,6 +43,13 @@ struct PageInputs {
 PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const Text& set_id,
                           const Text& page_id);
 
+// Looks at the three tables a page is read from (web_templet, web_page2func,
+// web_tag) and the columns the statements name. Raises 3265 with a
+// description that names the first thing missing and the database's reason:
+//   the database has no table 'web_tag': no such table: web_tag
+//   table 'web_templet' has no column 'tmpl_file': no such column: tmpl_file
+void CheckSchema(ado::Connection& conn);
+
 // The distinct pages registered for set `set_id` in web_templet, ascending,
 // in their text form; NULL page_id values are left out. Raises as
 // ReadPageInputs does.

@@ -169,28 +169,49 @@ TEST_F(BuildCommandTest, WritesWhatAspAndExecWriteForEveryPage) {
   }
 }
 
-TEST_F(BuildCommandTest, TheManifestListsEveryPageWithAHash) {
-  ASSERT_EQ(testing::RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
+TEST_F(BuildCommandTest, TheManifestRecordsEveryFileAndPruneDeletesOnlyStaleOnes) {
+  ASSERT_EQ(testing::RunCli(BuildArgs()).status, cli::kExitOk);
   const std::vector<std::string> lines = Lines(testing::ReadBytes(out_ + "/build.manifest"));
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0], "# vavizar build manifest: page, hash of its inputs");
-  const char* pages[] = {"1", "10", "2", "3"};
-  std::set<std::string> hashes;
+  EXPECT_EQ(lines[0],
+            "# vavizar build manifest 2: file, set, hash of its inputs, size, hash of its bytes");
+  std::set<std::string> input_hashes;
+  const char* files[] = {"1.asp", "10.asp", "2.asp", "3.asp"};
   for (size_t i = 0; i < 4; ++i) {
-    const std::string lead = std::string(pages[i]) + " ";
-    ASSERT_EQ(lines[i + 1].rfind(lead, 0), 0u) << lines[i + 1];
-    const std::string hash = lines[i + 1].substr(lead.size());
-    EXPECT_EQ(hash.size(), 16u) << hash;
-    EXPECT_EQ(hash.find_first_not_of("0123456789abcdef"), std::string::npos) << hash;
-    hashes.insert(hash);
+    std::istringstream fields(lines[i + 1]);
+    std::string file, set, inputs, size, bytes;
+    fields >> file >> set >> inputs >> size >> bytes;
+    EXPECT_EQ(file, files[i]);
+    EXPECT_EQ(set, "1");
+    for (const std::string& hash : {inputs, bytes}) {
+      EXPECT_EQ(hash.size(), 16u) << lines[i + 1];
+      EXPECT_EQ(hash.find_first_not_of("0123456789abcdef"), std::string::npos) << lines[i + 1];
+    }
+    EXPECT_EQ(size, std::to_string(testing::ReadBytes(out_ + "/" + file).size()));
+    input_hashes.insert(inputs);
   }
   // Pages 2 and 10 have the same inputs (template and tag rows): one hash.
-  EXPECT_EQ(hashes.size(), 3u);
+  EXPECT_EQ(input_hashes.size(), 3u);
 
-  // A run without --changed drops the entries of the pages it writes.
-  ASSERT_EQ(testing::RunCli(BuildArgs()).status, cli::kExitOk);
-  EXPECT_EQ(testing::ReadBytes(out_ + "/build.manifest"),
-            "# vavizar build manifest: page, hash of its inputs\n");
+  // A page no longer registered: its file is named, and kept until --prune;
+  // files the command did not write are never touched.
+  RunSql(db_, "DELETE FROM web_templet WHERE page_id = 3;");
+  WriteBytes(out_ + "/notes.txt", "mine");
+  WriteBytes(out_ + "/4.asp", "not written by vavizar");
+  testing::Result r = testing::RunCli(BuildArgs());
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(Lines(r.err).front(),
+            "vavizar build: 1 file of pages no longer registered: 3.asp (--prune deletes them)");
+  EXPECT_TRUE(std::filesystem::exists(out_ + "/3.asp"));
+  r = testing::RunCli(BuildArgs({"--prune"}));
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(Lines(r.err).front(),
+            "vavizar build: deleted 1 file of pages no longer registered: 3.asp");
+  EXPECT_EQ(Names(out_), (std::set<std::string>{"1.asp", "10.asp", "2.asp", "4.asp", "notes.txt",
+                                                "build.log", "build.manifest"}));
+  EXPECT_EQ(testing::ReadBytes(out_ + "/build.manifest").find("3.asp"), std::string::npos);
+  r = testing::RunCli(BuildArgs({"--prune"}));
+  EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
 }
 
 TEST_F(BuildCommandTest, TheSetDecidesThePages) {
@@ -199,14 +220,15 @@ TEST_F(BuildCommandTest, TheSetDecidesThePages) {
   EXPECT_EQ(r.status, cli::kExitOk) << r.err;
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 0 unchanged, 0 failed");
   EXPECT_EQ(testing::ReadBytes(out_ + "/1.asp"), "<p>plain</p>");
-  // A set without pages, and the empty identifier, build nothing.
+  // A set without pages, and the empty identifier, are named and build
+  // nothing.
   for (const char* set : {"99", ""}) {
     SCOPED_TRACE(set);
     std::filesystem::remove_all(out_);
     r = testing::RunCli({"build", "--db", db_, "--set", set, "--out", out_});
-    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
-    EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 0 unchanged, 0 failed");
-    EXPECT_EQ(Names(out_), (std::set<std::string>{"build.log", "build.manifest"}));
+    EXPECT_EQ(r.status, cli::kExitUsage) << r.err;
+    EXPECT_EQ(r.err, std::string("vavizar build: no page is registered for set ") + set + "\n");
+    EXPECT_FALSE(std::filesystem::exists(out_));
   }
 }
 
@@ -228,14 +250,15 @@ TEST_F(BuildCommandTest, AFailingPageKeepsItsOldFileAndIsReported) {
   // its page.
   const std::vector<std::string> err = Lines(r.err);
   ASSERT_EQ(err.size(), 3u) << r.err;
-  EXPECT_TRUE(IsLogLine(err[0], "vavizar build: page 3 not written: ", "[53] File not found"))
-      << err[0];
-  EXPECT_TRUE(IsLogLine(err[1], "vavizar build: page 4 not written: ", "[53] File not found"))
-      << err[1];
+  // The file that is not found is named.
+  const std::string shop = "[53] File not found: " + templates_ + "/shop.html";
+  const std::string gone = "[53] File not found: " + templates_ + "/gone.html";
+  EXPECT_TRUE(IsLogLine(err[0], "vavizar build: page 3 not written: ", shop)) << err[0];
+  EXPECT_TRUE(IsLogLine(err[1], "vavizar build: page 4 not written: ", gone)) << err[1];
   const std::vector<std::string> log = Lines(testing::ReadBytes(out_ + "/build.log"));
   ASSERT_EQ(log.size(), 2u) << testing::ReadBytes(out_ + "/build.log");
-  EXPECT_TRUE(IsLogLine(log[0], "page 3: ", "[53] File not found")) << log[0];
-  EXPECT_TRUE(IsLogLine(log[1], "page 4: ", "[53] File not found")) << log[1];
+  EXPECT_TRUE(IsLogLine(log[0], "page 3: ", shop)) << log[0];
+  EXPECT_TRUE(IsLogLine(log[1], "page 4: ", gone)) << log[1];
 
   // The failed pages are tried again, and only they, once their templates
   // are back; build.log then holds this run's lines only: none.
@@ -319,13 +342,19 @@ TEST_F(BuildCommandTest, ChangedRebuildsExactlyThePagesWhoseInputsChanged) {
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 3 unchanged, 0 failed");
   EXPECT_EQ(testing::ReadBytes(out_ + "/2.asp"), PageCode("asp", "2"));
 
-  // Without --changed every page is written and leaves the manifest; the
-  // next --changed run writes them all once more, then none.
+  // Without --changed every page is written and recorded; the next
+  // --changed run writes none.
   r = testing::RunCli(BuildArgs());
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
   r = testing::RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
+
+  // Building the other kind of file into the folder leaves these current.
+  r = testing::RunCli(BuildArgs({"--changed", "--exec"}));
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
   r = testing::RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
+  r = testing::RunCli(BuildArgs({"--changed", "--exec"}));
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
 }
 
@@ -409,11 +438,39 @@ TEST_F(BuildCommandTest, BadUsageIsStatusTwoAndWritesNothing) {
   EXPECT_EQ(r.err.rfind("vavizar build: cannot make the folder '" + (dir_ / "file/sub") + "': ", 0),
             0u)
       << r.err;
-  // A database without the tables.
-  RunSql(dir_ / "empty.db", "CREATE TABLE other (x INTEGER);\n");
-  r = testing::RunCli({"build", "--db", dir_ / "empty.db", "--set", "1", "--out", out_});
-  EXPECT_EQ(r.status, cli::kExitUsage);
-  EXPECT_EQ(r.err.rfind("vavizar build: cannot read the pages of set 1: ", 0), 0u) << r.err;
+}
+
+// build and check look at the tables before anything else: one line names
+// what is missing, and nothing is written.
+TEST_F(BuildCommandTest, AMissingTableOrColumnIsNamedUpFront) {
+  const struct {
+    const char* sql;
+    const char* line;
+  } cases[] = {
+      {"DROP TABLE web_tag;", "the database has no table 'web_tag': no such table: web_tag"},
+      {"DROP TABLE web_templet;",
+       "the database has no table 'web_templet': no such table: web_templet"},
+      {"DROP TABLE web_page2func;",
+       "the database has no table 'web_page2func': no such table: web_page2func"},
+      {"ALTER TABLE web_templet RENAME COLUMN tmpl_file TO file;",
+       "table 'web_templet' has no column 'tmpl_file': no such column: tmpl_file"},
+      {"ALTER TABLE web_tag RENAME COLUMN FunID TO fun;",
+       "table 'web_tag' has no column 'FunID': no such column: FunID"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    const std::string db = dir_ / "partial.db";
+    std::filesystem::copy_file(db_, db, std::filesystem::copy_options::overwrite_existing);
+    RunSql(db, c.sql);
+    testing::Result r = testing::RunCli({"build", "--db", db, "--set", "1", "--out", out_});
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_EQ(r.err, std::string("vavizar build: ") + c.line + "\n");
+    EXPECT_FALSE(std::filesystem::exists(out_));
+    r = testing::RunCli({"check", "--db", db, "--set", "1"});
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("vavizar check: ") + c.line + "\n");
+  }
 }
 
 TEST_F(BuildCommandTest, HelpNamesTheOptions) {
