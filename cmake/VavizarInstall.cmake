@@ -18,12 +18,7 @@ target_compile_features(vz_page INTERFACE cxx_std_20)
 add_library(Vantrel_VaviZar::page ALIAS vz_page)
 
 # In link order: each library before those it uses.
-set(VZ_INSTALLED_LIBRARIES "")
-foreach(lib vz_component vz_store vz_generate vz_execute vz_errorlog vz_platform)
-  if(TARGET ${lib})
-    list(APPEND VZ_INSTALLED_LIBRARIES ${lib})
-  endif()
-endforeach()
+set(VZ_INSTALLED_LIBRARIES vz_component vz_store vz_generate vz_execute vz_platform)
 install(TARGETS vz_page ${VZ_INSTALLED_LIBRARIES}
         EXPORT Vantrel_VaviZarTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
