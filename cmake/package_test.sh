@@ -106,7 +106,7 @@ if ! command -v pkg-config > /dev/null; then
        "pkg-config is not installed, so its file was not tried"
   exit 0
 fi
-# shellcheck disable=SC2046
+# shellcheck disable=SC2046,SC2086
 "$cxx" $flags -o "$work/consumer-pc" "$work/consumer/main.cc" \
   $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs vantrel-vavizar)
 check "$work/consumer-pc"

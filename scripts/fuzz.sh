@@ -51,7 +51,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$out/corpus/$target"
   max_len=4096
   [[ $target == expand_tag ]] && max_len=1024  # keeps each run of the literal passes short
-  flags=(-timeout=20 -rss_limit_mb=2048 -max_len=$max_len -artifact_prefix="$out/$target-")
+  flags=(-timeout=20 -rss_limit_mb=2048 "-max_len=$max_len" -artifact_prefix="$out/$target-")
   [[ -f fuzz/$target.dict ]] && flags+=(-dict="fuzz/$target.dict")
   seeds=()
   if [[ -d fuzz/corpus/$target ]]; then
