@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs a built tree into a temporary prefix, then builds a small host
+# Installs a built tree into a temporary prefix, checks that each installed
+# header compiles on its own and that the class Page is not among them, then
+# builds a small host, which knows only PagePtr and the connection opener,
 # against the installed package twice, through find_package(Vantrel_VaviZar)
 # and through pkg-config, and runs both on a one-page site.
 #
@@ -16,6 +18,29 @@ prefix=$work/prefix
 
 cmake --install "$build_dir" --prefix "$prefix" > "$work/install.log"
 test -x "$prefix/bin/vavizar"
+
+# The public surface: the class Page and its test peer stay inside, and every
+# installed header compiles on its own from the installed tree alone (so it
+# includes nothing that is not installed).
+include=$prefix/include/vavizar
+if [[ -e $include/component/page.h ]] || grep -rl 'TestPeer' "$include"; then
+  echo "the installed headers expose the class Page or a test peer" >&2
+  exit 1
+fi
+mapfile -t headers < <(cd "$include" && find . -name '*.h' | sed 's|^\./||' | sort)
+if ((${#headers[@]} == 0)); then
+  echo "no header was installed under $include" >&2
+  exit 1
+fi
+for header in "${headers[@]}"; do
+  # shellcheck disable=SC2086
+  if ! printf '#include "%s"\n' "$header" |
+    "$cxx" -std=c++20 $flags -fsyntax-only -I"$include" -x c++ - 2> "$work/header.log"; then
+    echo "the installed header $header does not compile on its own:" >&2
+    cat "$work/header.log" >&2
+    exit 1
+  fi
+done
 
 # The site: page 1 uses a tag, page 2's template is missing.
 mkdir -p "$work/site/templates" "$work/consumer"
@@ -81,7 +106,7 @@ if ! command -v pkg-config > /dev/null; then
        "pkg-config is not installed, so its file was not tried"
   exit 0
 fi
-# shellcheck disable=SC2046
+# shellcheck disable=SC2046,SC2086
 "$cxx" $flags -o "$work/consumer-pc" "$work/consumer/main.cc" \
   $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs vantrel-vavizar)
 check "$work/consumer-pc"

@@ -53,21 +53,17 @@ constexpr int kExitUsage = 2;
 
 constexpr const char16_t* kProgId = u"Vantrel_VaviZar.Page";
 
+// The options it shares with `vavizar asp` are described once, in that
+// command's own help.
 constexpr const char* kUsage =
     "usage: late-bound-host [options] SET PAGE\n"
     "Creates Vantrel_VaviZar.Page by its programmatic identifier, calls it through\n"
     "IDispatch::Invoke and writes what 'vavizar asp' (or 'vavizar exec') writes.\n"
-    "options:\n"
+    "options: --db, --odbc, --templates, --codepage and --encoding, as\n"
+    "'vavizar asp --help' describes them, and\n"
     "  --method NAME          CreateAspCode (default) or CreateExecuteCode\n"
-    "  --db FILE              SQLite database (opened read-only)\n"
-    "  --odbc STRING          an ODBC connection string instead of --db\n"
-    "  --templates DIR        the template folder (TempletRoot); not set when omitted\n"
-    "  --codepage CP          code page of the template files: a number (936, 1252,\n"
-    "                         65001, ...) or a name (GBK, UTF-8); default: the\n"
-    "                         locale's character set, UTF-8 where it names none\n"
-    "  --encoding ENC         encoding of what is written to stdout (default UTF-8)\n"
-    "The class is looked up in the registry file $VAVIZAR_COM_REGISTRY, else\n"
-    "$XDG_DATA_HOME/vavizar/registry.txt, else ~/.local/share/vavizar/registry.txt.\n"
+    "The class is looked up in the registry file that 'vavizar register --help'\n"
+    "names.\n"
     "exit status: 0 nothing logged, 1 the page's error log gained lines,\n"
     "             2 bad usage, a database that cannot be opened, a class that is\n"
     "             not registered or a call that fails\n";
