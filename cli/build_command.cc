@@ -36,25 +36,31 @@ namespace vz::cli {
 
 const char kBuildUsage[] =
     "usage: vavizar build [options] --set SET --out DIR [--exec] [--jobs N] [--changed]\n"
+    "                     [--prune] [--no-wait]\n"
     "Generates every page of template set SET into DIR: DIR/PAGE.asp, or with\n"
     "--exec DIR/PAGE.vbs, encoded with --encoding. Each file is written under a\n"
     "temporary name and renamed into place. A page whose generation logs a\n"
     "failure is not written (its previous file stays) and is named on stderr;\n"
     "DIR/build.log holds every log line of the run, each led by its page (line\n"
-    "breaks inside a message become blanks).\n"
+    "breaks inside a message become blanks). DIR/build.manifest records every\n"
+    "file the command wrote, what it was made from and what it holds.\n"
     "  --set SET              the template set (a number)\n"
     "  --out DIR              the output folder, made when missing\n"
     "  --exec                 write execute code instead of server-page code\n"
     "  --jobs N               parallel workers (default: the number of cores)\n"
     "  --changed              generate only the pages whose template, tag rows or\n"
-    "                         output options changed since the last build into DIR\n"
-    "                         (recorded in DIR/build.manifest), or whose file is gone\n"
-    "Interrupted (SIGINT, SIGTERM), it takes no new page, finishes those under way\n"
-    "and exits 1. The summary line on stderr counts the pages written, unchanged\n"
-    "and failed. The options below apply to it as to asp; --encoding is that of\n"
-    "the files.\n"
+    "                         output options changed since the last build into DIR,\n"
+    "                         or whose file is gone or no longer what was written\n"
+    "  --prune                delete the files this command wrote for pages that are\n"
+    "                         no longer registered (without it they are only named)\n"
+    "  --no-wait              fail at once when another build is writing into DIR\n"
+    "                         (without it the build waits for the other to finish)\n"
+    "Stopped (SIGINT, SIGTERM, SIGHUP), it takes no new page, finishes those under\n"
+    "way and exits 1; a second signal ends it at once, its temporary files removed.\n"
+    "The summary line on stderr counts the pages written, unchanged and failed.\n"
     "exit status: 0 every page written or unchanged, 1 some page failed or the\n"
-    "             build was interrupted, 2 bad usage or a database error\n";
+    "             build was stopped, 2 bad usage, a database error or a set\n"
+    "             without pages\n";
 
 namespace {
 
@@ -369,6 +375,7 @@ void ShowProgress(size_t done, size_t total, double seconds) {
 // after a look at the tables the pages are read from.
 std::vector<PageJob> ListPages(const ParsedArgs& args, const BuildOptions& options) {
   com::Ref<ado::DatabaseConnection> db = OpenDatabase(args);
+  CheckTemplateFolder(args);
   std::vector<Text> ids;
   try {
     CheckSchema(*db);

@@ -105,6 +105,7 @@ int RunCheck(const ParsedArgs& args, Output& output) {
   }
 
   com::Ref<ado::DatabaseConnection> db = OpenDatabase(args);
+  CheckTemplateFolder(args);
   // Without --templates the folder is not set and the file name stands alone.
   const std::optional<std::string> templates = Option(args, "templates");
   const Text root = templates ? TempletRootOf(FromUtf8(*templates)) : Text();

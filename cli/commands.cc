@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -9,6 +11,7 @@
 #include "cli/database.h"
 #include "cli/options.h"
 #include "component/page_ptr.h"
+#include "component/registration.h"
 #include "platform/ado/open.h"
 #include "platform/com/error_info.h"
 #include "platform/com/runtime.h"
@@ -26,7 +29,8 @@ struct Command {
   int (*run)(const Command& command, const ParsedArgs& args, Output& output);
   std::set<std::string> valued;
   std::set<std::string> flags;
-  size_t positional;  // how many positional arguments it takes
+  size_t positional;             // how many positional arguments it takes
+  const char* encoding = "";     // what --encoding is the encoding of, in its help
 };
 
 constexpr const char* kPageOptions =
@@ -36,8 +40,14 @@ constexpr const char* kPageOptions =
     "  --templates DIR        the template folder (TempletRoot); not set when omitted\n"
     "  --codepage CP          code page of the template files: a number (936, 1252,\n"
     "                         65001, ...) or a name (GBK, UTF-8); default: the\n"
-    "                         locale's character set, UTF-8 where it names none\n"
-    "  --encoding ENC         encoding of what is written to stdout (default UTF-8)\n";
+    "                         locale's character set, UTF-8 where it names none\n";
+
+constexpr const char* kEnvironment =
+    "environment (an option given beats its variable):\n"
+    "  VAVIZAR_DB             --db FILE\n"
+    "  VAVIZAR_ODBC           --odbc STRING\n"
+    "  VAVIZAR_TEMPLATES      --templates DIR\n"
+    "  VAVIZAR_CODEPAGE       --codepage CP\n";
 
 constexpr const char* kLimitOption =
     "  --max-chars N          the longest text generating a page may build, in\n"
@@ -79,7 +89,10 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
 
 int RunRegistration(const Command& command, const ParsedArgs& args, Output& output) {
   const bool registering = std::string(command.name) == "register";
-  const std::string& module = args.positional[0];
+  if (args.positional[0].empty()) throw UsageError("MODULE: a file name is needed");
+  // A bare name is a file in the current folder, not one for the loader to
+  // search for; the registry keeps the absolute path.
+  const std::string module = std::filesystem::absolute(args.positional[0]).string();
   com::ClearErrorInfo();
   com::HRESULT hr =
       com::CallModuleExport(module, registering ? "DllRegisterServer" : "DllUnregisterServer");
@@ -98,7 +111,8 @@ const Command kCommands[] = {
      RunPage,
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
      {},
-     2},
+     2,
+     "what is written to stdout"},
     {"exec",
      "the same page as execute code",
      "usage: vavizar exec [options] SET PAGE\n"
@@ -107,14 +121,16 @@ const Command kCommands[] = {
      RunPage,
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
      {},
-     2},
+     2,
+     "what is written to stdout"},
     {"check",
      "find template and tag-row mistakes in the pages of a set",
      kCheckUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunCheck(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "set", "page"},
      {"json"},
-     0},
+     0,
+     "the pages, for the characters it must hold"},
     {"register",
      "register a component module",
      "usage: vavizar register MODULE\n"
@@ -141,7 +157,8 @@ const Command kCommands[] = {
      [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs"},
      {"exec", "changed", "prune", "no-wait"},
-     0},
+     0,
+     "the files written"},
 };
 
 std::string MainUsage() {
@@ -153,6 +170,7 @@ std::string MainUsage() {
     name.resize(12, ' ');
     text += "  " + name + c.summary + "\n";
   }
+  text += "  version     the command's version and the component's\n";
   text += "\n'vavizar COMMAND --help' tells more of each.\n";
   return text;
 }
@@ -160,14 +178,40 @@ std::string MainUsage() {
 // The help of `command`: its usage, then the options it shares.
 std::string Help(const Command& command) {
   std::string text = command.usage;
-  if (command.valued.count("db") != 0) text += kPageOptions;
+  if (command.valued.count("db") != 0) {
+    text += kPageOptions;
+    text += std::string("  --encoding ENC         encoding of ") + command.encoding +
+            " (default UTF-8)\n";
+  }
   if (command.valued.count("max-chars") != 0) text += kLimitOption;
+  if (command.valued.count("db") != 0) text += kEnvironment;
   if (command.run == RunPage) text += kPageExitStatus;
   return text;
 }
 
+// The options that the environment gives a default: --templates from
+// VAVIZAR_TEMPLATES, and the database from VAVIZAR_DB or VAVIZAR_ODBC when
+// neither --db nor --odbc is given. An empty variable counts as unset.
+void ApplyEnvironment(ParsedArgs& args) {
+  auto variable = [](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+  };
+  if (args.options.count("templates") == 0) {
+    if (auto dir = variable("VAVIZAR_TEMPLATES")) args.options["templates"] = *dir;
+  }
+  if (args.options.count("db") != 0 || args.options.count("odbc") != 0) return;
+  const std::optional<std::string> db = variable("VAVIZAR_DB");
+  const std::optional<std::string> odbc = variable("VAVIZAR_ODBC");
+  if (db && odbc)
+    throw UsageError("VAVIZAR_DB and VAVIZAR_ODBC are both set: give --db FILE or --odbc STRING");
+  if (db) args.options["db"] = *db;
+  if (odbc) args.options["odbc"] = *odbc;
+}
+
 int RunCommand(const Command& command, const std::vector<std::string>& words, Output& output) {
-  const ParsedArgs parsed = ParseArgs(words, command.valued, command.flags);
+  ParsedArgs parsed = ParseArgs(words, command.valued, command.flags);
   if (parsed.help) {
     output.out += Help(command);
     return kExitOk;
@@ -177,7 +221,14 @@ int RunCommand(const Command& command, const std::vector<std::string>& words, Ou
                      (command.positional == 1 ? "" : "s") + ", got " +
                      std::to_string(parsed.positional.size()));
   }
+  if (command.valued.count("db") != 0) ApplyEnvironment(parsed);
   return command.run(command, parsed, output);
+}
+
+std::string VersionText() {
+  const com::ServerRegistration& page = PageRegistration();
+  return std::string("vavizar ") + VZ_VERSION + " (component " + page.progid + " " +
+         std::to_string(page.library_major) + "." + std::to_string(page.library_minor) + ")\n";
 }
 
 }  // namespace
@@ -196,6 +247,10 @@ int Run(const std::vector<std::string>& args, Output& output) {
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     output.out += MainUsage();
+    return kExitOk;
+  }
+  if (args[0] == "--version" || args[0] == "version") {
+    output.out += VersionText();
     return kExitOk;
   }
   for (const Command& command : kCommands) {

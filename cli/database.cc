@@ -1,5 +1,10 @@
 #include "cli/database.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "platform/failure.h"
 
 namespace vz::cli {
@@ -7,8 +12,16 @@ namespace vz::cli {
 com::Ref<ado::DatabaseConnection> OpenDatabase(const ParsedArgs& args) {
   auto db = args.options.find("db");
   auto odbc = args.options.find("odbc");
-  if ((db == args.options.end()) == (odbc == args.options.end()))
+  if (db != args.options.end() && odbc != args.options.end())
+    throw UsageError("--db and --odbc cannot be combined");
+  if (db == args.options.end() && odbc == args.options.end())
     throw UsageError("give one of --db FILE or --odbc STRING");
+  if (db != args.options.end()) {
+    if (db->second.empty()) throw UsageError("--db: a file name is needed");
+    struct stat st;
+    if (stat(db->second.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      throw FatalError("cannot open database '" + db->second + "': it is a folder");
+  }
   Text connection_string;
   if (db != args.options.end()) {
     // A plain path is taken for a SQLite file; spelling it out keeps a path
@@ -30,6 +43,21 @@ com::Ref<ado::DatabaseConnection> OpenDatabase(const ParsedArgs& args) {
         db != args.options.end() ? "database '" + db->second + "'" : std::string("the ODBC source");
     throw FatalError("cannot open " + what + ": " + OneLine(f.description()));
   }
+}
+
+void CheckTemplateFolder(const ParsedArgs& args) {
+  auto dir = args.options.find("templates");
+  if (dir == args.options.end() || dir->second.empty()) return;
+  struct stat st;
+  std::string why;
+  if (stat(dir->second.c_str(), &st) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISDIR(st.st_mode)) {
+    why = "it is not a folder";
+  } else {
+    return;
+  }
+  throw FatalError("the template folder '" + dir->second + "' cannot be read: " + why);
 }
 
 }  // namespace vz::cli

@@ -16,6 +16,11 @@ namespace vz::cli {
 // database 'FILE': <why>" or "cannot open the ODBC source: <why>".
 com::Ref<ado::DatabaseConnection> OpenDatabase(const ParsedArgs& args);
 
+// Throws an Error "the template folder 'DIR' cannot be read: <why>" when
+// --templates names a folder that is missing or is no folder, so that a
+// command over many pages says it once rather than for every page.
+void CheckTemplateFolder(const ParsedArgs& args);
+
 }  // namespace vz::cli
 
 #endif  // VAVIZAR_CLI_DATABASE_H_

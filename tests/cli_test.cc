@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -206,9 +207,60 @@ TEST_F(CliTest, ANegativeNumberIsAnIdentifierNotAnOption) {
   EXPECT_EQ(r.status, cli::kExitUsage);
 }
 
+// Sets an environment variable for its lifetime, then puts back what was
+// there.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(CliTest, VersionAndDefaultsFromTheEnvironment) {
+  for (const char* word : {"--version", "version"}) {
+    testing::Result r = testing::RunCli({word});
+    EXPECT_EQ(r.status, cli::kExitOk);
+    EXPECT_EQ(r.out, "vavizar 1.0.0 (component Vantrel_VaviZar.Page 9.0)\n");
+  }
+  ScopedVariable db("VAVIZAR_DB", db_);
+  ScopedVariable templates("VAVIZAR_TEMPLATES", templates_);
+  testing::Result r = testing::RunCli({"asp", "1", "1"});
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(r.out, kHomeAsp);
+  {
+    // An option beats its variable; --odbc beats VAVIZAR_DB too.
+    ScopedVariable no_db("VAVIZAR_DB", dir_ / "none.db");
+    ScopedVariable no_templates("VAVIZAR_TEMPLATES", dir_ / "none");
+    r = testing::RunCli({"asp", "--db", db_, "--templates", templates_, "1", "1"});
+    EXPECT_EQ(r.out, kHomeAsp) << r.err;
+    r = testing::RunCli({"asp", "--odbc", "DSN=vavizar-no-such-source", "1", "1"});
+    EXPECT_EQ(r.err.rfind("vavizar asp: cannot open the ODBC source: ", 0), 0u) << r.err;
+  }
+  ScopedVariable odbc("VAVIZAR_ODBC", "DSN=site");
+  r = testing::RunCli({"asp", "1", "1"});
+  EXPECT_EQ(r.status, cli::kExitUsage);
+  EXPECT_EQ(r.err,
+            "vavizar asp: VAVIZAR_DB and VAVIZAR_ODBC are both set: give --db FILE or --odbc "
+            "STRING\nTry 'vavizar asp --help'.\n");
+}
+
 TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
   struct Case {
-    std::vector<std::string> args;  // "DB" stands for the site's database
+    std::vector<std::string> args;
     std::string err;
   };
   const std::string kTryAsp = "Try 'vavizar asp --help'.\n";
@@ -226,7 +278,16 @@ TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
       {{"asp", "--db", "DB", "1", "1", "1"},
        "vavizar asp: expected 2 arguments, got 3\n" + kTryAsp},
       {{"asp", "--db", "DB", "--odbc", "DSN=site", "1", "1"},
-       "vavizar asp: give one of --db FILE or --odbc STRING\n" + kTryAsp},
+       "vavizar asp: --db and --odbc cannot be combined\n" + kTryAsp},
+      {{"asp", "--db", "", "1", "1"}, "vavizar asp: --db: a file name is needed\n" + kTryAsp},
+      {{"asp", "--db", "DIR", "1", "1"},
+       "vavizar asp: cannot open database 'DIR': it is a folder\n"},
+      {{"build", "--db", "DB", "--templates", "DIR/none", "--set", "1", "--out", "DIR/out"},
+       "vavizar build: the template folder 'DIR/none' cannot be read: No such file or directory\n"},
+      {{"check", "--db", "DB", "--templates", "DB", "--set", "1"},
+       "vavizar check: the template folder 'DB' cannot be read: it is not a folder\n"},
+      {{"register", ""},
+       "vavizar register: MODULE: a file name is needed\nTry 'vavizar register --help'.\n"},
       {{"exec", "1", "1"},
        "vavizar exec: give one of --db FILE or --odbc STRING\nTry 'vavizar exec --help'.\n"},
       {{"asp", "--db", "DB", "--codepage", "999999", "1", "1"},
@@ -260,15 +321,31 @@ TEST_F(CliTest, BadUsageIsStatusTwoWithAOneLineMessage) {
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
     std::string shown;
+    // "DB" and "DIR" stand for the database and the test's folder.
+    auto place = [&](const std::string& text) {
+      std::string placed;
+      for (size_t at = 0; at < text.size();) {
+        if (text.compare(at, 3, "DIR") == 0) {
+          placed += dir_.path();
+          at += 3;
+        } else if (text.compare(at, 2, "DB") == 0) {
+          placed += db_;
+          at += 2;
+        } else {
+          placed += text[at++];
+        }
+      }
+      return placed;
+    };
     for (std::string& a : args) {
-      if (a == "DB") a = db_;
+      a = place(a);
       shown += " " + a;
     }
     SCOPED_TRACE(shown);
     testing::Result r = testing::RunCli(args);
     EXPECT_EQ(r.status, cli::kExitUsage);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.err, place(c.err));
   }
 }
 
@@ -471,13 +548,14 @@ struct Process {
 };
 
 // Runs the vavizar binary with `args` and exactly the environment `env`,
-// standard output and standard error each into a file of `dir`.
+// standard output and standard error each into a file of `dir`, in the
+// folder `cwd` when one is given.
 Process Spawn(const TempDir& dir, const std::vector<std::string>& args,
-              std::vector<std::string> env = {"LC_ALL=C"}) {
+              std::vector<std::string> env = {"LC_ALL=C"}, const std::string& cwd = "") {
   const std::string out_path = dir / "stdout";
   const std::string err_path = dir / "stderr";
   Process result;
-  result.status = testing::WaitBinary(testing::StartBinary(args, out_path, err_path, env));
+  result.status = testing::WaitBinary(testing::StartBinary(args, out_path, err_path, env, cwd));
   result.out = testing::ReadBytes(out_path);
   result.err = testing::ReadBytes(err_path);
   return result;
@@ -561,6 +639,15 @@ TEST_F(CliTest, TheBinaryRegistersAndUnregistersTheModule) {
   EXPECT_EQ(unreg.status, 0) << unreg.err;
   EXPECT_EQ(unreg.err, std::string("unregistered ") + VZ_MODULE_PATH + " (" + registry + ")\n");
   EXPECT_EQ(testing::ReadBytes(registry).find("Vantrel_VaviZar.Page"), std::string::npos);
+
+  // A bare name is the file in the current folder, registered by its full
+  // path.
+  const std::filesystem::path module = VZ_MODULE_PATH;
+  Process bare = Spawn(dir_, {"register", module.filename().string()}, env,
+                       module.parent_path().string());
+  EXPECT_EQ(bare.status, 0) << bare.err;
+  EXPECT_EQ(bare.err, std::string("registered ") + VZ_MODULE_PATH + " (" + registry + ")\n");
+  EXPECT_EQ(Spawn(dir_, {"unregister", VZ_MODULE_PATH}, env).status, 0);
 
   const std::string nothing = dir_ / "nothing.so";
   Process missing = Spawn(dir_, {"register", nothing}, env);

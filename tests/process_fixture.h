@@ -88,9 +88,11 @@ inline std::vector<std::string> Lines(const std::string& text) {
 
 // The built binary, run as a process with exactly the environment `env`:
 // standard input from /dev/null, standard output and standard error into
-// the files named ("/dev/null" to drop one). Returns its process id, or -1.
+// the files named ("/dev/null" to drop one), in the folder `cwd` when one is
+// given. Returns its process id, or -1.
 inline pid_t StartBinary(const std::vector<std::string>& args, const std::string& out_path,
-                         const std::string& err_path, std::vector<std::string> env = {"LC_ALL=C"}) {
+                         const std::string& err_path, std::vector<std::string> env = {"LC_ALL=C"},
+                         const std::string& cwd = "") {
   std::vector<std::string> words = {VZ_VAVIZAR_PATH};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -106,6 +108,7 @@ inline pid_t StartBinary(const std::vector<std::string>& args, const std::string
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   pid_t pid = 0;
   int spawned = posix_spawn(&pid, VZ_VAVIZAR_PATH, &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
