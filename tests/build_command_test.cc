@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -518,53 +520,144 @@ class InterruptedBuildTest : public BuildCommandTest {
   std::string new_code_;
 };
 
-TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
-  ASSERT_NE(old_code_, new_code_);
-  testing::Result first = testing::RunCli(BuildArgs({"--changed"}));
-  ASSERT_EQ(first.status, cli::kExitOk) << first.err;
-  RunSql(db_, "UPDATE web_tag SET tag_code='New' WHERE tag_name='v';");
-
-  // Interrupted once the first new file is in place.
-  const std::string err = dir_ / "stderr";
-  pid_t pid = StartBinary(BuildArgs({"--jobs", "2", "--changed"}), "/dev/null", err);
-  ASSERT_GT(pid, 0);
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (testing::ReadBytes(out_ + "/1.asp") != new_code_ &&
-         testing::ReadBytes(out_ + "/2.asp") != new_code_ &&
-         std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  kill(pid, SIGINT);
-  EXPECT_EQ(WaitBinary(pid), 1);
-  const std::string summary = testing::ReadBytes(err);
-  EXPECT_EQ(Shape(summary),
-            "vavizar build: N written, N unchanged, N failed, N.N s; N not built (interrupted)\n");
-  EXPECT_NE(summary.find(" written, 0 unchanged, 0 failed, "), std::string::npos) << summary;
-
+// Every page file of the folder is the old page or the new one, and no
+// temporary file is left; returns how many are old and new.
+std::pair<size_t, size_t> OldAndNew(const std::string& out, const std::string& old_code,
+                                    const std::string& new_code) {
   size_t old_files = 0;
   size_t new_files = 0;
-  for (const std::string& name : Names(out_)) {
+  for (const std::string& name : Names(out)) {
     if (name == "build.log" || name == "build.manifest") continue;
-    ASSERT_NE(name[0], '.') << "a temporary file is left: " << name;
-    const std::string bytes = testing::ReadBytes(out_ + "/" + name);
-    if (bytes == old_code_) {
+    EXPECT_NE(name[0], '.') << "a temporary file is left: " << name;
+    const std::string bytes = testing::ReadBytes(out + "/" + name);
+    if (bytes == old_code) {
       ++old_files;
     } else {
-      ASSERT_EQ(bytes, new_code_) << name << " is neither the old file nor the new one";
+      EXPECT_EQ(bytes, new_code) << name << " is neither the old file nor the new one";
       ++new_files;
     }
   }
-  EXPECT_EQ(old_files + new_files, static_cast<size_t>(kPages));
-  EXPECT_GT(new_files, 0u);
-  EXPECT_GT(old_files, 0u);
+  return {old_files, new_files};
+}
 
-  // The manifest tells a later --changed run which pages are still old.
-  testing::Result rest = testing::RunCli(BuildArgs({"--changed"}));
-  EXPECT_EQ(rest.status, cli::kExitOk) << rest.err;
-  EXPECT_EQ(SummaryOf(rest.err), "vavizar build: " + std::to_string(old_files) + " written, " +
-                                     std::to_string(new_files) + " unchanged, 0 failed");
-  for (int page = 1; page <= kPages; ++page)
-    ASSERT_EQ(testing::ReadBytes(out_ + "/" + std::to_string(page) + ".asp"), new_code_) << page;
+TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
+  ASSERT_NE(old_code_, new_code_);
+  // SIGHUP (the terminal closed) stops a build as SIGINT and SIGTERM do.
+  const char* codes[] = {"New", "Old", "New"};
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(signals[i]);
+    testing::Result first = testing::RunCli(BuildArgs({"--changed"}));
+    ASSERT_EQ(first.status, cli::kExitOk) << first.err;
+    const std::string& before = i % 2 == 0 ? old_code_ : new_code_;
+    const std::string& after = i % 2 == 0 ? new_code_ : old_code_;
+    RunSql(db_, std::string("UPDATE web_tag SET tag_code='") + codes[i] + "' WHERE tag_name='v';");
+
+    // Stopped once the first new file is in place.
+    const std::string err = dir_ / "stderr";
+    pid_t pid = StartBinary(BuildArgs({"--jobs", "2", "--changed"}), "/dev/null", err);
+    ASSERT_GT(pid, 0);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (testing::ReadBytes(out_ + "/1.asp") != after &&
+           testing::ReadBytes(out_ + "/2.asp") != after &&
+           std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, signals[i]);
+    EXPECT_EQ(WaitBinary(pid), 1);
+    const std::string summary = testing::ReadBytes(err);
+    EXPECT_EQ(Shape(summary),
+              "vavizar build: N written, N unchanged, N failed, N.N s; N not built (interrupted)\n");
+    EXPECT_NE(summary.find(" written, 0 unchanged, 0 failed, "), std::string::npos) << summary;
+    const auto [old_files, new_files] = OldAndNew(out_, before, after);
+    EXPECT_EQ(old_files + new_files, static_cast<size_t>(kPages));
+    EXPECT_GT(new_files, 0u);
+    EXPECT_GT(old_files, 0u);
+
+    // The manifest tells a later --changed run which pages are still old.
+    testing::Result rest = testing::RunCli(BuildArgs({"--changed"}));
+    EXPECT_EQ(rest.status, cli::kExitOk) << rest.err;
+    EXPECT_EQ(SummaryOf(rest.err), "vavizar build: " + std::to_string(old_files) + " written, " +
+                                       std::to_string(new_files) + " unchanged, 0 failed");
+    for (int page = 1; page <= kPages; ++page)
+      ASSERT_EQ(testing::ReadBytes(out_ + "/" + std::to_string(page) + ".asp"), after) << page;
+  }
+}
+
+// Builds killed at random moments, and page files cut short or altered
+// afterwards as a power loss may leave them: the next --changed run always
+// leaves every page exactly as generated.
+TEST_F(BuildCommandTest, AfterAKillOrADamagedFileTheNextChangedRunRepairsEveryPage) {
+  constexpr int kSitePages = 100;
+  db_ = dir_ / "kill.db";
+  std::string sql = std::string(testing::kSiteSchema) + "BEGIN;\n";
+  for (int page = 1; page <= kSitePages; ++page)
+    sql += "INSERT INTO web_templet VALUES (" + std::to_string(page) + ", 1, 'kill.html');\n";
+  sql += "INSERT INTO web_tag VALUES ('v', NULL, '', 'Code 0');\nCOMMIT;\n";
+  RunSql(db_, sql);
+  std::string body;
+  for (int i = 0; i < 40; ++i) body += "<p>" + std::to_string(i) + " <!--v--></p>\r\n";
+  WriteBytes(templates_ + "/kill.html", body);
+  ASSERT_EQ(testing::RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
+
+  std::mt19937 random(20261208);
+  int version = 0;
+  for (int trial = 0; trial < 100; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    if (random() % 2 == 0) {
+      version = trial + 1;
+      RunSql(db_, "UPDATE web_tag SET tag_code='Code " + std::to_string(version) + "';");
+    }
+    pid_t pid = StartBinary(BuildArgs({"--changed", "--jobs", "2"}), "/dev/null", "/dev/null");
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+    kill(pid, SIGKILL);
+    WaitBinary(pid);
+    const std::string victim = out_ + "/" + std::to_string(1 + random() % kSitePages) + ".asp";
+    switch (random() % 4) {
+      case 0:  // cut short
+        truncate(victim.c_str(), static_cast<off_t>(random() % 40));
+        break;
+      case 1: {  // the same size, other bytes
+        std::string bytes = testing::ReadBytes(victim);
+        if (!bytes.empty()) bytes[random() % bytes.size()] ^= 0x20;
+        WriteBytes(victim, bytes);
+        break;
+      }
+      default:
+        break;
+    }
+    testing::Result r = testing::RunCli(BuildArgs({"--changed"}));
+    ASSERT_EQ(r.status, cli::kExitOk) << r.err;
+    const std::string expected = PageCode("asp", "1");
+    ASSERT_NE(expected.find("Code " + std::to_string(version)), std::string::npos);
+    const auto [wrong, right] = OldAndNew(out_, "", expected);
+    ASSERT_EQ(right, static_cast<size_t>(kSitePages));
+  }
+}
+
+// Two builds into one folder: the second waits for the first, or with
+// --no-wait fails at once.
+TEST_F(BuildCommandTest, ABuildWaitsForTheOneThatHoldsTheFolder) {
+  std::filesystem::create_directories(out_);
+  const int held = open(out_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  testing::Result r = testing::RunCli(BuildArgs({"--no-wait"}));
+  EXPECT_EQ(r.status, cli::kExitUsage);
+  EXPECT_EQ(r.err, "vavizar build: another build is writing into '" + out_ + "' (--no-wait)\n");
+
+  const std::string err = dir_ / "stderr";
+  pid_t pid = StartBinary(BuildArgs(), "/dev/null", err);
+  const std::string waiting = "vavizar build: waiting for another build into '" + out_ +
+                              "' to finish\n";
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (testing::ReadBytes(err) != waiting && std::chrono::steady_clock::now() < give_up)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(testing::ReadBytes(err), waiting);
+  EXPECT_FALSE(std::filesystem::exists(out_ + "/1.asp"));
+  close(held);
+  EXPECT_EQ(WaitBinary(pid), 0);
+  EXPECT_EQ(SummaryOf(testing::ReadBytes(err).substr(waiting.size())),
+            "vavizar build: 4 written, 0 unchanged, 0 failed");
 }
 
 }  // namespace
