@@ -137,7 +137,8 @@ struct BuildOptions {
   bool changed_only = false;
   bool prune = false;
   bool no_wait = false;
-  bool utf8 = false;  // the encoding is UTF-8 itself
+  bool utf8 = false;    // the encoding is UTF-8 itself
+  bool sqlite = false;  // the database is a SQLite file (--db)
   int jobs = 1;
 };
 
@@ -199,6 +200,7 @@ BuildOptions ParseBuildOptions(const ParsedArgs& args) {
   options.prune = args.options.count("prune") != 0;
   options.no_wait = args.options.count("no-wait") != 0;
   options.utf8 = fso::IconvName(settings.encoding) == "UTF-8";
+  options.sqlite = args.options.count("db") != 0;
   return options;
 }
 
@@ -278,6 +280,7 @@ void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, Pa
 void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logged, PageJob& job) {
   const BuildOptions& options = build.options;
   try {
+    const ReadSnapshot snapshot(conn, options.sqlite);
     if (!IsNumericIdentifier(FromUtf8(job.id)) ||
         job.id.find_first_of(" \t") != std::string::npos) {
       job.outcome = Outcome::kFailed;

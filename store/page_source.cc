@@ -77,6 +77,25 @@ void CheckSchema(ado::Connection& conn) {
   }
 }
 
+ReadSnapshot::ReadSnapshot(ado::Connection& conn, bool sqlite) {
+  if (!sqlite) return;
+  try {
+    conn.Execute(u"begin", ado::adOptionUnspecified)->Close();
+    conn_ = &conn;
+  } catch (const Failure&) {
+    // Each statement then takes its own snapshot, as without one.
+  }
+}
+
+ReadSnapshot::~ReadSnapshot() {
+  if (conn_ == nullptr) return;
+  try {
+    conn_->Execute(u"commit", ado::adOptionUnspecified)->Close();
+  } catch (...) {
+    // Nothing was written; a transaction left open ends with the connection.
+  }
+}
+
 std::vector<Text> ListSetPages(ado::Connection& conn, const Text& set_id) {
   com::Ref<ado::Recordset> rs =
       conn.Execute(Concat({u"select distinct page_id from web_templet where tset_id=",

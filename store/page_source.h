@@ -50,6 +50,23 @@ PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const
 //   table 'web_templet' has no column 'tmpl_file': no such column: tmpl_file
 void CheckSchema(ado::Connection& conn);
 
+// A read transaction on a SQLite connection for its lifetime ("begin" ...
+// "commit"), so that what a page is generated from and what its inputs are
+// recorded as are read from one state of the database, and the database is
+// locked once for them rather than once a statement. Does nothing when
+// `sqlite` is false (other databases keep their own per-statement
+// behaviour) or when "begin" is refused. Never raises from its destructor.
+class ReadSnapshot {
+ public:
+  ReadSnapshot(ado::Connection& conn, bool sqlite);
+  ~ReadSnapshot();
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+ private:
+  ado::Connection* conn_ = nullptr;  // set while a transaction is open
+};
+
 // The distinct pages registered for set `set_id` in web_templet, ascending,
 // in their text form; NULL page_id values are left out. Raises as
 // ReadPageInputs does.
