@@ -14,6 +14,7 @@
 
 #include "platform/ado/errors.h"
 #include "platform/ado/fault.h"
+#include "platform/ado/fetch_rows.h"
 #include "platform/ado/live_count.h"
 #include "platform/com/object.h"
 #include "platform/failure.h"
@@ -110,16 +111,6 @@ bool LinkBroken(const Text& state) {
   RaiseDiagnostics(stage, {{u"08S01", u"Communication link failure"}});
 }
 
-char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool SameName(TextView a, TextView b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 enum class Kind { kText, kInteger, kReal };
 
 Kind KindOf(SQLSMALLINT type, SQLSMALLINT digits, SQLULEN size) {
@@ -159,7 +150,7 @@ class OdbcRecordset final : public com::Object<Recordset, IID_Recordset> {
   Cell FieldValue(const Text& name) override {
     CheckOpen();
     for (size_t i = 0; i < names_.size(); ++i) {
-      if (SameName(name, names_[i])) {
+      if (EqualsIgnoringAsciiCase(name, names_[i])) {
         if (!on_row_) RaiseAdo(kNoCurrentRow);
         return row_[i];
       }
@@ -169,24 +160,10 @@ class OdbcRecordset final : public com::Object<Recordset, IID_Recordset> {
 
   RowTable GetRows(int32_t rows) override {
     CheckOpen();
-    if (rows == 0 || rows < adGetRowsRest) RaiseAdo(kBadArguments);
-    if (!on_row_) RaiseAdo(kNoCurrentRow);
-    std::vector<std::vector<Cell>> by_column(names_.size());
-    int32_t fetched = 0;
-    while (on_row_ && (rows == adGetRowsRest || fetched < rows)) {
-      if (fetched == INT32_MAX) Raise(kOverflow);
-      for (size_t i = 0; i < names_.size(); ++i) by_column[i].push_back(std::move(row_[i]));
-      ++fetched;
-      Fetch();
-    }
-    RowTable table;
-    table.columns = static_cast<int32_t>(names_.size());
-    table.rows = fetched;
-    table.cells.reserve(names_.size() * static_cast<size_t>(fetched));
-    for (auto& column : by_column) {
-      for (Cell& cell : column) table.cells.push_back(std::move(cell));
-    }
-    return table;
+    return FetchRows(
+        rows, static_cast<int32_t>(names_.size()), on_row_,
+        [&](int32_t column) { return std::move(row_[static_cast<size_t>(column)]); },
+        [&] { Fetch(); });
   }
 
   void Close() override {
