@@ -36,7 +36,10 @@ sources_of() {
   case "$1" in
     expand_tag) echo fuzz/expand_tag_fuzz.cc generate/expand_tag.cc "${common[@]}" ;;
     execute_code) echo fuzz/execute_code_fuzz.cc execute/execute_code.cc "${common[@]}" ;;
-    decoder) echo fuzz/decoder_fuzz.cc platform/fso/decoder.cc "${common[@]}" ;;
+    decoder)
+      echo fuzz/decoder_fuzz.cc platform/fso/decoder.cc platform/fso/encoder.cc \
+        platform/fso/code_page.cc platform/ascii.cc "${common[@]}"
+      ;;
     pipeline)
       echo fuzz/pipeline_fuzz.cc generate/asp_code.cc generate/expand_tag.cc \
         execute/execute_code.cc platform/ado/cell.cc "${common[@]}"
