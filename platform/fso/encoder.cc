@@ -8,6 +8,7 @@
 
 #include "platform/ascii.h"
 #include "platform/failure.h"
+#include "platform/memory.h"
 
 namespace vz::fso {
 namespace {
@@ -235,6 +236,7 @@ std::string Encode(std::string_view number_or_name, TextView text, Conversion co
   Converter converter(number_or_name, conversion);
   std::string out;
   out.reserve(text.size() + text.size() / 2);
+  PrepareLargeBuffer(out.data(), out.capacity());
   Convert(
       converter, text, [&](const char* bytes, size_t n) { out.append(bytes, n); },
       [&](size_t) { out.push_back('?'); });
