@@ -330,6 +330,7 @@ void TextDecoder::Finish(Text& out) {
 Text Decode(const std::string& iconv_name, std::string_view bytes, Conversion conversion) {
   TextDecoder decoder(iconv_name, conversion);
   Text out;
+  ReserveText(out, bytes.size());  // a hint: most sets give at most a unit a byte
   decoder.Feed(bytes, out);
   decoder.Finish(out);
   return out;
