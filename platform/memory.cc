@@ -25,10 +25,12 @@ void PrepareLargeBuffer(void* data, size_t bytes) {
   if (bytes < kLargeBufferBytes) return;
   const auto begin = reinterpret_cast<uintptr_t>(data);
   const uintptr_t end = begin + bytes;
-  // The ragged ends keep small pages.
-  const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t last = end & ~(kHugePage - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  if (bytes >= kHugeBufferBytes) {
+    // The ragged ends keep small pages.
+    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t last = end & ~(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
   const uintptr_t from = (begin + kSmallPage - 1) & ~(kSmallPage - 1);
   const uintptr_t to = end & ~(kSmallPage - 1);
   if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);

@@ -11,13 +11,16 @@
 
 namespace vz {
 
-// The size from which PrepareLargeBuffer does anything.
-inline constexpr size_t kLargeBufferBytes = size_t{4} << 20;
+// The size from which PrepareLargeBuffer has the pages supplied at once.
+inline constexpr size_t kLargeBufferBytes = size_t{256} << 10;
+// The size from which it also asks for huge pages. Smaller buffers may lie
+// in the middle of the heap, which the advice would split.
+inline constexpr size_t kHugeBufferBytes = size_t{4} << 20;
 
-// Asks for huge pages for the whole 2 MB pages inside [data, data + bytes)
-// and has the kernel supply all its pages now. Content and meaning are
-// unchanged; where the system offers neither, nothing happens. Does nothing
-// below kLargeBufferBytes.
+// Has the kernel supply every page of [data, data + bytes) now, and from
+// kHugeBufferBytes on asks for huge pages for the whole 2 MB pages inside
+// it first. Content and meaning are unchanged; where the system offers
+// neither, nothing happens. Does nothing below kLargeBufferBytes.
 void PrepareLargeBuffer(void* data, size_t bytes);
 
 }  // namespace vz
