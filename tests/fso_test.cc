@@ -220,74 +220,91 @@ TEST(Conversion, Utf8EncodingMatchesIconvOnEveryShortSequence) {
   }
 }
 
-// Random input in random code pages: bytes made of ASCII runs, characters
-// of the code page, characters cut short and stray bytes; decoded whole, in
-// random pieces and cut off anywhere; then text of every kind encoded back.
+// Random input for a code page: ASCII runs, characters of the code page,
+// characters cut short, stray bytes and stray units.
+class RandomInput {
+ public:
+  explicit RandomInput(const char* code_page) {
+    // Characters of the code page: iconv's encodings of random code points
+    // (some of them dropped without a word by iconv: the tag characters).
+    for (int k = 0; characters_.size() < 400 && k < 4000; ++k) {
+      const char32_t cp = k % 4 == 0 ? 0x80 + Below(0x780) : 0x80 + Below(0x10FF80);
+      if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+      const Text unit = cp < 0x10000
+                            ? Text(1, static_cast<char16_t>(cp))
+                            : Text{static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)),
+                                   static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF))};
+      std::string bytes = Encode(code_page, unit, Conversion::kIconvOnly);
+      if (Unencodable(code_page, unit, Conversion::kIconvOnly).empty() && !bytes.empty())
+        characters_.push_back(std::move(bytes));
+    }
+  }
+
+  size_t Below(size_t n) { return static_cast<size_t>(random_() % n); }
+
+  std::string Bytes(size_t atoms) {
+    std::string bytes;
+    for (size_t a = 0; a < atoms; ++a) {
+      const std::string& character = characters_[Below(characters_.size())];
+      switch (Below(5)) {
+        case 0:
+          for (size_t k = Below(40); k > 0; --k) bytes += static_cast<char>(Below(0x80));
+          break;
+        case 1:
+        case 2:
+          bytes += character;
+          break;
+        case 3:
+          bytes += character.substr(0, Below(character.size()));
+          break;
+        default:
+          bytes += static_cast<char>(Below(256));
+      }
+    }
+    return bytes;
+  }
+
+  // `text` with up to three units that many sets cannot hold, lone
+  // surrogates among them, put in anywhere.
+  Text WithStrays(Text text) {
+    static constexpr char16_t kStray[] = {0xD800, 0xDC00, 0xDBFF, 0xFFFD,
+                                          0x20AC, 0x00E9, 0x4E2D, u'\\'};
+    for (size_t k = Below(4); k > 0; --k) text.insert(Below(text.size() + 1), 1, kStray[Below(8)]);
+    return text;
+  }
+
+ private:
+  std::mt19937 random_{20260316};
+  std::vector<std::string> characters_;
+};
+
+// Random input in random code pages, decoded whole, in random pieces and
+// cut off anywhere; then text of every kind encoded back.
 TEST(Conversion, FastPathsMatchIconvOnRandomInput) {
   const char* const kCodePages[] = {
       "UTF-8",  "utf8",   "GBK",      "GB18030",    "CP950",       "BIG5",       "CP932",
       "SJIS",   "EUC-JP", "EUC-KR",   "CP949",      "CP1252",      "CP1250",     "ISO-8859-1",
       "KOI8-R", "CP1258", "UTF-16LE", "BIG5-HKSCS", "ISO-2022-JP", "ISO-8859-15"};
-  std::mt19937 random(20260316);
-  auto below = [&](size_t n) { return static_cast<size_t>(random() % n); };
   for (const char* code_page : kCodePages) {
     SCOPED_TRACE(code_page);
-    // Characters of the code page: encodings of random code points.
-    std::vector<std::string> characters;
-    for (int k = 0; characters.size() < 400 && k < 4000; ++k) {
-      const char32_t cp = k % 4 == 0 ? 0x80 + below(0x780) : 0x80 + below(0x10FF80);
-      if (cp >= 0xD800 && cp <= 0xDFFF) continue;
-      Text unit = cp < 0x10000 ? Text(1, static_cast<char16_t>(cp))
-                               : Text{static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)),
-                                      static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF))};
-      // iconv drops some characters without a word (the tag characters).
-      std::string bytes = Encode(code_page, unit, Conversion::kIconvOnly);
-      if (Unencodable(code_page, unit, Conversion::kIconvOnly).empty() && !bytes.empty())
-        characters.push_back(std::move(bytes));
-    }
-    ASSERT_FALSE(characters.empty());
+    RandomInput input(code_page);
     TextDecoder fast(code_page);
     TextDecoder reference(code_page, Conversion::kIconvOnly);
     for (int round = 0; round < 400; ++round) {
-      std::string bytes;
-      const size_t atoms = round % 50 == 0 ? 3000 : 1 + below(30);
-      for (size_t a = 0; a < atoms; ++a) {
-        const std::string& character = characters[below(characters.size())];
-        switch (below(5)) {
-          case 0:
-            for (size_t k = below(40); k > 0; --k) bytes += static_cast<char>(below(0x80));
-            break;
-          case 1:
-          case 2:
-            bytes += character;
-            break;
-          case 3:
-            bytes += character.substr(0, below(character.size()));
-            break;
-          default:
-            bytes += static_cast<char>(below(256));
-        }
-      }
+      const std::string bytes = input.Bytes(round % 50 == 0 ? 3000 : 1 + input.Below(30));
       const Text expected = DecodeWith(reference, bytes);
       ASSERT_EQ(Dump(DecodeWith(fast, bytes)), Dump(expected)) << Hex(bytes);
-      // In pieces, which may cut anywhere.
       Text pieces;
       for (size_t at = 0; at < bytes.size();) {
-        const size_t n = std::min(bytes.size() - at, 1 + below(round % 2 ? 7 : 5000));
+        const size_t n = std::min(bytes.size() - at, 1 + input.Below(round % 2 ? 7 : 5000));
         fast.Feed(std::string_view(bytes).substr(at, n), pieces);
         at += n;
       }
       fast.Finish(pieces);
       ASSERT_EQ(Dump(pieces), Dump(expected)) << Hex(bytes);
-      // Cut off anywhere.
-      const std::string cut = bytes.substr(0, below(bytes.size() + 1));
+      const std::string cut = bytes.substr(0, input.Below(bytes.size() + 1));
       ASSERT_EQ(Dump(DecodeWith(fast, cut)), Dump(DecodeWith(reference, cut))) << Hex(cut);
-      // Encoding back: the decoded text, then with stray units mixed in.
-      Text text = expected;
-      for (size_t k = below(4); k > 0; --k) {
-        const char16_t kStray[] = {0xD800, 0xDC00, 0xDBFF, 0xFFFD, 0x20AC, 0x00E9, 0x4E2D, u'\\'};
-        text.insert(below(text.size() + 1), 1, kStray[below(8)]);
-      }
+      const Text text = input.WithStrays(expected);
       ASSERT_EQ(Hex(Encode(code_page, text)), Hex(Encode(code_page, text, Conversion::kIconvOnly)))
           << Dump(text);
       ASSERT_EQ(Unencodable(code_page, text), Unencodable(code_page, text, Conversion::kIconvOnly))
