@@ -1,7 +1,6 @@
 // Late binding: GetIDsOfNames and Invoke for _Page, both served from one
 // static table of the members.
 
-#include <cstdio>
 #include <iterator>
 
 #include "component/page_members.h"
@@ -29,12 +28,9 @@ HRESULT ArgumentText(const VARIANT& v, Text* out) {
     case VT_I4:
       *out = DecimalText(v.lVal);
       return S_OK;
-    case VT_R8: {
-      char buffer[40];
-      int n = std::snprintf(buffer, sizeof buffer, "%.15G", v.dblVal);
-      *out = Text(buffer, buffer + n);
+    case VT_R8:
+      *out = DoubleText(v.dblVal);
       return S_OK;
-    }
     case VT_BOOL:
       *out = v.boolVal != VARIANT_FALSE ? u"True" : u"False";
       return S_OK;
@@ -142,16 +138,8 @@ constexpr PageMember kMembers[] = {
      CallGenerator<&_Page::CreateExecuteCode>},
 };
 
-char16_t FoldCase(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
 bool SameName(const OLECHAR* a, const char16_t* b) {
-  if (a == nullptr || b == nullptr) return false;
-  for (; *a != 0 && *b != 0; ++a, ++b) {
-    if (FoldCase(*a) != FoldCase(*b)) return false;
-  }
-  return *a == 0 && *b == 0;
+  return a != nullptr && b != nullptr && EqualsIgnoringAsciiCase(a, b);
 }
 
 // Script hosts read properties and call methods with METHOD and PROPERTYGET

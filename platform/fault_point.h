@@ -1,6 +1,9 @@
 // A place where tests make the Nth call fail: FailNth(n) arms it, each call
 // the layer makes asks Inject(), and the nth answers true. A sweep sets
 // n = 1, 2, ... and runs the same operation until Fired() stays false.
+//
+// Each layer that offers the seam has one point per thread; its fault.h
+// (platform/ado, platform/fso) gives the layer's names for it.
 
 #ifndef VAVIZAR_PLATFORM_FAULT_POINT_H_
 #define VAVIZAR_PLATFORM_FAULT_POINT_H_
@@ -31,6 +34,12 @@ class FaultPoint {
   int64_t calls_ = 0;
   bool fired_ = false;
 };
+
+// The layers with a fault point.
+enum class FaultLayer { kDatabase, kFiles };
+
+// The calling thread's fault point of `layer`.
+FaultPoint& ThreadFaultPoint(FaultLayer layer);
 
 }  // namespace vz
 

@@ -1,3 +1,5 @@
+#include "platform/memory.h"
+
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -7,37 +9,44 @@
 
 #include "platform/text.h"
 
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it harmlessly
+#endif
+
 namespace vz {
 namespace {
 
 constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-// Below this a buffer gains nothing from huge pages.
-constexpr size_t kLargeBytes = size_t{4} << 20;
-
-// Advises the whole huge pages inside the buffer of `s`; its ragged ends keep
-// small pages. The advice only changes how pages are supplied, never the
-// content, and is harmless where huge pages are unavailable.
-void AdviseHugePages(Text& s) {
-  const size_t bytes = s.capacity() * sizeof(char16_t);
-  const auto begin = reinterpret_cast<uintptr_t>(s.data());
-  const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
+constexpr uintptr_t kSmallPage = uintptr_t{4} << 10;
 
 }  // namespace
 
+void PrepareLargeBuffer(void* data, size_t bytes) {
+  if (bytes < kLargeBufferBytes) return;
+  const auto begin = reinterpret_cast<uintptr_t>(data);
+  const uintptr_t end = begin + bytes;
+  if (bytes >= kHugeBufferBytes) {
+    // The ragged ends keep small pages.
+    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t last = end & ~(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
+  const uintptr_t from = (begin + kSmallPage - 1) & ~(kSmallPage - 1);
+  const uintptr_t to = end & ~(kSmallPage - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+}
+
 void ReserveText(Text& s, size_t capacity) {
   if (capacity <= s.capacity()) return;
-  if (capacity * sizeof(char16_t) < kLargeBytes) {
+  if (capacity * sizeof(char16_t) < kLargeBufferBytes) {
     s.reserve(capacity);
     return;
   }
-  // Advise the new buffer before anything is written to it, the copy of the
+  // Prepare the new buffer before anything is written to it, the copy of the
   // old content included.
   Text bigger;
   bigger.reserve(capacity);
-  AdviseHugePages(bigger);
+  PrepareLargeBuffer(bigger.data(), bigger.capacity() * sizeof(char16_t));
   bigger.append(s);
   s.swap(bigger);
 }

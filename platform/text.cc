@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "platform/failure.h"
@@ -294,6 +296,30 @@ std::string ToUtf8(TextView in) {
 Text DecimalText(int64_t n) {
   std::string digits = std::to_string(n);
   return Text(digits.begin(), digits.end());
+}
+
+Text DoubleText(double value) {
+  if (std::isnan(value)) return std::signbit(value) ? u"-NAN" : u"NAN";
+  if (std::isinf(value)) return value < 0 ? u"-INF" : u"INF";
+  if (value == 0) return u"0";  // -0 too
+  // to_chars with a precision writes what printf's %.15g writes in the "C"
+  // locale; only the exponent's letter differs from %G.
+  char buffer[32];
+  auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  Text text(buffer, end);
+  for (char16_t& c : text) {
+    if (c == u'e') c = u'E';
+  }
+  return text;
+}
+
+bool EqualsIgnoringAsciiCase(TextView a, TextView b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace vz

@@ -69,9 +69,10 @@ Text Concat(std::initializer_list<TextView> pieces);
 // Appends `tail` to `s` with the same length check. On failure `s` is unchanged.
 void Append(Text& s, TextView tail);
 
-// Reserves room for `capacity` characters in `s`. A large buffer is backed
-// by huge pages where the system offers them: on these machines filling fresh
-// memory one small page at a time costs more than the work that fills it.
+// Reserves room for `capacity` characters in `s`. A large buffer is supplied
+// at once, in huge pages where the system offers them: on these machines
+// filling fresh memory one small page at a time costs more than the work that
+// fills it.
 void ReserveText(Text& s, size_t capacity);
 
 // Makes room for `extra` more characters, growing the buffer geometrically
@@ -95,6 +96,21 @@ std::string ToUtf8(TextView text);
 
 // Decimal text of a signed number, with a minus sign and no grouping.
 Text DecimalText(int64_t n);
+
+// The text of a real number as automation converts it: at most 15
+// significant digits, E notation where printf's %G would use it ("1E+20",
+// "1.5E-07"), never a negative zero ("0"). Infinities and NaN read as %G writes them
+// ("INF", "-INF", "NAN"). The same in every locale.
+Text DoubleText(double value);
+
+// ASCII case folding: 'A'..'Z' become 'a'..'z', every other unit stays.
+constexpr char16_t AsciiLower(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+}
+
+// Equality after AsciiLower of every unit: how names of keys, fields and
+// members are compared.
+bool EqualsIgnoringAsciiCase(TextView a, TextView b);
 
 }  // namespace vz
 

@@ -312,6 +312,15 @@ TEST_F(PageDispatchTest, TempletRootConvertsValuesAsAutomationDoes) {
   VariantInit(&real);
   real.vt = VT_R8;
   real.dblVal = 2.5;
+  // Reals as every other part of the system writes them: 15 digits, no -0.
+  VARIANT sum;
+  VariantInit(&sum);
+  sum.vt = VT_R8;
+  sum.dblVal = 0.1 + 0.2;
+  VARIANT negative_zero;
+  VariantInit(&negative_zero);
+  negative_zero.vt = VT_R8;
+  negative_zero.dblVal = -0.0;
   VARIANT truth;
   VariantInit(&truth);
   truth.vt = VT_BOOL;
@@ -321,8 +330,9 @@ TEST_F(PageDispatchTest, TempletRootConvertsValuesAsAutomationDoes) {
   small.vt = VT_I2;
   small.iVal = -7;
   const Case cases[] = {
-      {IntArg(12), u"12\\"}, {ref_bstr, u"byref\\"}, {ref_variant, u"inner\\"}, {empty, u"\\"},
-      {real, u"2.5\\"},      {truth, u"True\\"},     {small, u"-7\\"},
+      {IntArg(12), u"12\\"}, {ref_bstr, u"byref\\"}, {ref_variant, u"inner\\"},
+      {empty, u"\\"},        {real, u"2.5\\"},       {truth, u"True\\"},
+      {small, u"-7\\"},      {sum, u"0.3\\"},        {negative_zero, u"0\\"},
   };
   for (const Case& c : cases) {
     VARIANT arg = c.arg;

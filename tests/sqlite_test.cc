@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "generate/asp_code.h"
 #include "platform/ado/connection.h"
 #include "platform/ado/errors.h"
 #include "platform/ado/fault.h"
@@ -66,6 +67,21 @@ TEST_F(SqliteProvider, DeliversCellsAsStoredWithTheirKinds) {
   EXPECT_EQ(CellText(table.At(1, 1)), u"0.1");
   EXPECT_EQ(table.At(3, 1), Cell(Text(u"y")));
   rs->Close();
+}
+
+// A real cell is used in its 15-digit text form, in tag names too: the tag
+// named by the sum 0.1 + 0.2 (0.30000000000000004 in full) is <!--0.3-->.
+// The name column has no type here, so that the database keeps the real.
+TEST_F(SqliteProvider, RealTagNameMatchesItsFifteenDigitText) {
+  std::string schema = vz::testing::kSiteSchema;
+  schema.replace(schema.find("tag_name TEXT"), 13, "tag_name");
+  RunSql(path_, schema + "insert into web_tag values(0.1 + 0.2, null, '', 'Three');");
+  com::Ref<Recordset> rs = db_->Execute(u"select * from web_tag", adOptionUnspecified);
+  RowTable tags = rs->GetRows(adGetRowsRest);
+  rs->Close();
+  ASSERT_EQ(tags.At(0, 0), Cell(0.1 + 0.2));
+  EXPECT_EQ(CellText(tags.At(0, 0)), u"0.3");
+  EXPECT_EQ(AssembleAspCode(u"<p><!--0.3--></p>", tags), u"<p><%Three%></p>");
 }
 
 TEST_F(SqliteProvider, KeepsRowsInDeliveryOrder) {

@@ -445,7 +445,6 @@ TEST_F(StoreTest, LoadTempletFaultSweep) {
   const Expect file_runs[] = {
       {u"[57] Device I/O error", false},
       {u"[57] Device I/O error", false},
-      {u"[57] Device I/O error", false},
       {u"[57] Device I/O error", true},  // closing the stream
   };
   for (int layer = 0; layer < 2; ++layer) {

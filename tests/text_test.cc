@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -227,6 +231,77 @@ TEST(DecimalText, SignsAndExtremes) {
   EXPECT_EQ(DecimalText(0), u"0");
   EXPECT_EQ(DecimalText(-2147217900), u"-2147217900");
   EXPECT_EQ(DecimalText(1234567), u"1234567");
+}
+
+TEST(DoubleText, Table) {
+  struct Case {
+    double value;
+    const char16_t* text;
+  } cases[] = {
+      {0.1 + 0.2, u"0.3"},
+      {2.5, u"2.5"},
+      {-2.5, u"-2.5"},
+      {0.0, u"0"},
+      {-0.0, u"0"},
+      {100, u"100"},
+      {1.0 / 3, u"0.333333333333333"},
+      {2.0 / 3, u"0.666666666666667"},
+      {999999999999999.0, u"999999999999999"},
+      {1e15, u"1E+15"},
+      {123456789012345678.0, u"1.23456789012346E+17"},
+      {1e20, u"1E+20"},
+      {-1e20, u"-1E+20"},
+      {0.0001, u"0.0001"},
+      {0.00001, u"1E-05"},
+      {1.5e-7, u"1.5E-07"},
+      {1e100, u"1E+100"},
+      {1.7976931348623157e308, u"1.79769313486232E+308"},
+      {5e-324, u"4.94065645841247E-324"},
+      {std::numeric_limits<double>::infinity(), u"INF"},
+      {-std::numeric_limits<double>::infinity(), u"-INF"},
+      {std::numeric_limits<double>::quiet_NaN(), u"NAN"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DoubleText(c.value), c.text) << c.value;
+}
+
+// The conversion is printf's "%.15G" in the "C" locale, minus the negative
+// zero: checked on random bit patterns, which cover every exponent.
+TEST(DoubleText, MatchesPrintfOnRandomValues) {
+  std::mt19937_64 random(20260315);
+  for (int i = 0; i < 200000; ++i) {
+    uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    if (i % 2) value = std::ldexp(static_cast<double>(bits >> 11), -53 + (i % 80) - 40);
+    if (std::isnan(value)) continue;
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.15G", value);
+    std::string expected = buffer;
+    if (expected == "-0") expected = "0";
+    ASSERT_EQ(ToUtf8(DoubleText(value)), expected) << bits;
+  }
+}
+
+TEST(EqualsIgnoringAsciiCase, FoldsOnlyAsciiLetters) {
+  struct Case {
+    const char16_t* a;
+    const char16_t* b;
+    bool equal;
+  } cases[] = {
+      {u"Provider", u"provider", true},
+      {u"DATA SOURCE", u"data source", true},
+      {u"", u"", true},
+      {u"a", u"", false},
+      {u"ab", u"abc", false},
+      {u"\u00C9", u"\u00E9", false},  // É, é: not ASCII
+      {u"@[`{", u"@[`{", true},
+      {u"[", u"{", false},  // neighbours of the letters
+      {u"I", u"i", true},
+      {u"\u0130", u"i", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EqualsIgnoringAsciiCase(c.a, c.b), c.equal) << ToUtf8(c.a) << " " << ToUtf8(c.b);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include <charconv>
-
 #include "platform/ado/connection.h"
 #include "platform/failure.h"
 
@@ -11,11 +9,8 @@ Text CellText(const Cell& cell) {
       Raise(kInvalidUseOfNull);
     case 1:
       return DecimalText(std::get<int64_t>(cell));
-    case 2: {
-      char buffer[64];
-      auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::get<double>(cell));
-      return Text(buffer, end);
-    }
+    case 2:
+      return DoubleText(std::get<double>(cell));
     default:
       return std::get<Text>(cell);
   }

@@ -31,7 +31,8 @@ using Cell = std::variant<std::monostate, int64_t, double, Text>;
 inline bool IsNull(const Cell& cell) { return std::holds_alternative<std::monostate>(cell); }
 
 // The text form of a cell, by the run-time's rules: an integer in plain
-// decimal, a real in its shortest round-trip decimal form, a text as it is.
+// decimal, a real as DoubleText writes it (15 significant digits), a text as
+// it is.
 // NULL raises 94 "Invalid use of Null".
 Text CellText(const Cell& cell);
 

@@ -11,14 +11,16 @@
 
 #include <cstdint>
 
+#include "platform/fault_point.h"
+
 namespace vz::ado {
 
 // Restarts the count: call number `n` from now fails. 0 injects nothing.
-void FailNthCall(int64_t n);
+inline void FailNthCall(int64_t n) { ThreadFaultPoint(FaultLayer::kDatabase).FailNth(n); }
 // True once the armed call has failed (since the last FailNthCall).
-bool FaultFired();
+inline bool FaultFired() { return ThreadFaultPoint(FaultLayer::kDatabase).Fired(); }
 // Counts one database call; true when this one must fail.
-bool InjectFault();
+inline bool InjectFault() { return ThreadFaultPoint(FaultLayer::kDatabase).Inject(); }
 
 }  // namespace vz::ado
 

@@ -1,8 +1,11 @@
 // ODBC through the unixODBC driver manager, wide-character API. SQLWCHAR is a
-// 16-bit unit there, so texts pass as UTF-16 without conversion.
+// 16-bit unit there, so texts pass as UTF-16 without conversion. The driver
+// manager is loaded when the first ODBC connection is opened: a process that
+// only reads SQLite does not load it at start-up.
 
 #include "platform/ado/odbc_provider.h"
 
+#include <dlfcn.h>
 #include <locale.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -14,6 +17,7 @@
 
 #include "platform/ado/errors.h"
 #include "platform/ado/fault.h"
+#include "platform/ado/fetch_rows.h"
 #include "platform/ado/live_count.h"
 #include "platform/com/object.h"
 #include "platform/failure.h"
@@ -22,6 +26,71 @@ static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use
 
 namespace vz::ado {
 namespace {
+
+// The entry points of the driver manager that this provider calls.
+struct OdbcApi {
+  decltype(&::SQLAllocHandle) SQLAllocHandle;
+  decltype(&::SQLDescribeColW) SQLDescribeColW;
+  decltype(&::SQLDisconnect) SQLDisconnect;
+  decltype(&::SQLDriverConnectW) SQLDriverConnectW;
+  decltype(&::SQLExecDirectW) SQLExecDirectW;
+  decltype(&::SQLFetch) SQLFetch;
+  decltype(&::SQLFreeHandle) SQLFreeHandle;
+  decltype(&::SQLGetData) SQLGetData;
+  decltype(&::SQLGetDiagRecW) SQLGetDiagRecW;
+  decltype(&::SQLGetInfoW) SQLGetInfoW;
+  decltype(&::SQLNumResultCols) SQLNumResultCols;
+  decltype(&::SQLSetConnectAttrW) SQLSetConnectAttrW;
+  decltype(&::SQLSetEnvAttr) SQLSetEnvAttr;
+};
+
+// Sets `entry` to the library's function `name`; false when it has none.
+template <typename Fn>
+bool Resolve(void* library, const char* name, Fn& entry) {
+  entry = reinterpret_cast<Fn>(dlsym(library, name));
+  return entry != nullptr;
+}
+
+// Loads the driver manager (once, for the life of the process). Raises
+// -2147467259 when it cannot be loaded; the next call tries again.
+OdbcApi LoadOdbc() {
+  void* library = nullptr;
+  for (const char* name : {"libodbc.so.2", "libodbc.so"}) {
+    library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (library != nullptr) break;
+  }
+  if (library == nullptr) {
+    const char* why = dlerror();
+    Raise(kProviderFailure, Concat({u"the ODBC driver manager could not be loaded: ",
+                                    FromUtf8(why != nullptr ? why : "libodbc.so.2")}));
+  }
+  OdbcApi api;
+  const bool complete = Resolve(library, "SQLAllocHandle", api.SQLAllocHandle) &&
+                        Resolve(library, "SQLDescribeColW", api.SQLDescribeColW) &&
+                        Resolve(library, "SQLDisconnect", api.SQLDisconnect) &&
+                        Resolve(library, "SQLDriverConnectW", api.SQLDriverConnectW) &&
+                        Resolve(library, "SQLExecDirectW", api.SQLExecDirectW) &&
+                        Resolve(library, "SQLFetch", api.SQLFetch) &&
+                        Resolve(library, "SQLFreeHandle", api.SQLFreeHandle) &&
+                        Resolve(library, "SQLGetData", api.SQLGetData) &&
+                        Resolve(library, "SQLGetDiagRecW", api.SQLGetDiagRecW) &&
+                        Resolve(library, "SQLGetInfoW", api.SQLGetInfoW) &&
+                        Resolve(library, "SQLNumResultCols", api.SQLNumResultCols) &&
+                        Resolve(library, "SQLSetConnectAttrW", api.SQLSetConnectAttrW) &&
+                        Resolve(library, "SQLSetEnvAttr", api.SQLSetEnvAttr);
+  if (!complete) {
+    dlclose(library);
+    Raise(kProviderFailure, u"the ODBC driver manager lacks an entry point this provider calls");
+  }
+  return api;
+}
+
+// The driver manager, loaded on first use. Every handle this provider holds
+// came from it, so every call after the first finds it loaded.
+const OdbcApi& Odbc() {
+  static const OdbcApi api = LoadOdbc();
+  return api;
+}
 
 // While alive, the calling thread's character type is UTF-8. The driver
 // manager converts wide statement text for drivers without wide entry points
@@ -64,12 +133,12 @@ std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     SQLINTEGER native = 0;
     std::vector<SQLWCHAR> message(1024);
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
-                                  static_cast<SQLSMALLINT>(message.size()), &length);
+    SQLRETURN rc = Odbc().SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
+                                         static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       message.resize(static_cast<size_t>(length) + 1);
-      rc = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
-                          static_cast<SQLSMALLINT>(message.size()), &length);
+      rc = Odbc().SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
+                                 static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(rc)) break;
     const auto* units = reinterpret_cast<const char16_t*>(message.data());
@@ -108,16 +177,6 @@ bool LinkBroken(const Text& state) {
 // The fault the test seam injects: the link to the server breaking.
 [[noreturn]] void RaiseInjected(Stage stage) {
   RaiseDiagnostics(stage, {{u"08S01", u"Communication link failure"}});
-}
-
-char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool SameName(TextView a, TextView b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
 }
 
 enum class Kind { kText, kInteger, kReal };
@@ -159,7 +218,7 @@ class OdbcRecordset final : public com::Object<Recordset, IID_Recordset> {
   Cell FieldValue(const Text& name) override {
     CheckOpen();
     for (size_t i = 0; i < names_.size(); ++i) {
-      if (SameName(name, names_[i])) {
+      if (EqualsIgnoringAsciiCase(name, names_[i])) {
         if (!on_row_) RaiseAdo(kNoCurrentRow);
         return row_[i];
       }
@@ -169,24 +228,10 @@ class OdbcRecordset final : public com::Object<Recordset, IID_Recordset> {
 
   RowTable GetRows(int32_t rows) override {
     CheckOpen();
-    if (rows == 0 || rows < adGetRowsRest) RaiseAdo(kBadArguments);
-    if (!on_row_) RaiseAdo(kNoCurrentRow);
-    std::vector<std::vector<Cell>> by_column(names_.size());
-    int32_t fetched = 0;
-    while (on_row_ && (rows == adGetRowsRest || fetched < rows)) {
-      if (fetched == INT32_MAX) Raise(kOverflow);
-      for (size_t i = 0; i < names_.size(); ++i) by_column[i].push_back(std::move(row_[i]));
-      ++fetched;
-      Fetch();
-    }
-    RowTable table;
-    table.columns = static_cast<int32_t>(names_.size());
-    table.rows = fetched;
-    table.cells.reserve(names_.size() * static_cast<size_t>(fetched));
-    for (auto& column : by_column) {
-      for (Cell& cell : column) table.cells.push_back(std::move(cell));
-    }
-    return table;
+    return FetchRows(
+        rows, static_cast<int32_t>(names_.size()), on_row_,
+        [&](int32_t column) { return std::move(row_[static_cast<size_t>(column)]); },
+        [&] { Fetch(); });
   }
 
   void Close() override {
@@ -228,7 +273,7 @@ class OdbcConnection final : public com::Object<DatabaseConnection, IID_Connecti
     }
     Utf8Ctype utf8;
     SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
+    if (!SQL_SUCCEEDED(Odbc().SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt))) {
       RaiseOdbc(Stage::kStatement, SQL_HANDLE_DBC, dbc_);
     }
     // From here the record set owns the statement and frees it on every path;
@@ -237,12 +282,12 @@ class OdbcConnection final : public com::Object<DatabaseConnection, IID_Connecti
     try {
       recordset = com::Ref<OdbcRecordset>(new OdbcRecordset(this, stmt));
     } catch (...) {
-      SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+      Odbc().SQLFreeHandle(SQL_HANDLE_STMT, stmt);
       throw;
     }
     if (InjectFault()) RaiseInjected(Stage::kStatement);
-    SQLRETURN rc =
-        SQLExecDirectW(stmt, Wide(command_text), static_cast<SQLINTEGER>(command_text.size()));
+    SQLRETURN rc = Odbc().SQLExecDirectW(stmt, Wide(command_text),
+                                         static_cast<SQLINTEGER>(command_text.size()));
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
       RaiseOdbc(Stage::kStatement, SQL_HANDLE_STMT, stmt);
     }
@@ -274,9 +319,9 @@ class OdbcConnection final : public com::Object<DatabaseConnection, IID_Connecti
 
   void DisconnectWhenIdle() {
     if (!closed_ || open_statements_ > 0 || dbc_ == SQL_NULL_HDBC) return;
-    SQLDisconnect(dbc_);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    Odbc().SQLDisconnect(dbc_);
+    Odbc().SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    Odbc().SQLFreeHandle(SQL_HANDLE_ENV, env_);
     dbc_ = SQL_NULL_HDBC;
     env_ = SQL_NULL_HENV;
   }
@@ -299,7 +344,7 @@ OdbcRecordset::~OdbcRecordset() {
 }
 
 void OdbcRecordset::Finish() {
-  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  Odbc().SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
   stmt_ = SQL_NULL_HSTMT;
   on_row_ = false;
   connection_->StatementFreed();
@@ -308,15 +353,15 @@ void OdbcRecordset::Finish() {
 void OdbcRecordset::Start() {
   Utf8Ctype utf8;
   SQLSMALLINT columns = 0;
-  if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_, &columns))) {
+  if (!SQL_SUCCEEDED(Odbc().SQLNumResultCols(stmt_, &columns))) {
     RaiseOdbc(Stage::kStatement, SQL_HANDLE_STMT, stmt_);
   }
   for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(columns); ++i) {
     SQLWCHAR name[256] = {};
     SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
     SQLULEN size = 0;
-    if (!SQL_SUCCEEDED(
-            SQLDescribeColW(stmt_, i, name, 256, &name_length, &type, &size, &digits, &nullable))) {
+    if (!SQL_SUCCEEDED(Odbc().SQLDescribeColW(stmt_, i, name, 256, &name_length, &type, &size,
+                                              &digits, &nullable))) {
       RaiseOdbc(Stage::kStatement, SQL_HANDLE_STMT, stmt_);
     }
     size_t length = std::min<size_t>(static_cast<size_t>(name_length), 255);
@@ -331,7 +376,7 @@ void OdbcRecordset::Fetch() {
   Utf8Ctype utf8;
   SQLRETURN rc;
   if (InjectFault()) RaiseInjected(Stage::kFetch);
-  rc = SQLFetch(stmt_);
+  rc = Odbc().SQLFetch(stmt_);
   if (rc == SQL_NO_DATA) {
     on_row_ = false;
     return;
@@ -351,14 +396,14 @@ Cell OdbcRecordset::Read(SQLUSMALLINT column, Kind kind) {
   SQLLEN indicator = 0;
   if (kind == Kind::kInteger) {
     SQLBIGINT value = 0;
-    if (!SQL_SUCCEEDED(SQLGetData(stmt_, column, SQL_C_SBIGINT, &value, 0, &indicator))) {
+    if (!SQL_SUCCEEDED(Odbc().SQLGetData(stmt_, column, SQL_C_SBIGINT, &value, 0, &indicator))) {
       RaiseOdbc(Stage::kFetch, SQL_HANDLE_STMT, stmt_);
     }
     return indicator == SQL_NULL_DATA ? Cell{} : Cell{static_cast<int64_t>(value)};
   }
   if (kind == Kind::kReal) {
     double value = 0;
-    if (!SQL_SUCCEEDED(SQLGetData(stmt_, column, SQL_C_DOUBLE, &value, 0, &indicator))) {
+    if (!SQL_SUCCEEDED(Odbc().SQLGetData(stmt_, column, SQL_C_DOUBLE, &value, 0, &indicator))) {
       RaiseOdbc(Stage::kFetch, SQL_HANDLE_STMT, stmt_);
     }
     return indicator == SQL_NULL_DATA ? Cell{} : Cell{value};
@@ -369,7 +414,7 @@ Cell OdbcRecordset::Read(SQLUSMALLINT column, Kind kind) {
   SQLWCHAR buffer[2048];
   constexpr size_t kUnits = sizeof buffer / sizeof buffer[0];
   for (;;) {
-    SQLRETURN rc = SQLGetData(stmt_, column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+    SQLRETURN rc = Odbc().SQLGetData(stmt_, column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
     if (rc == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(rc)) RaiseOdbc(Stage::kFetch, SQL_HANDLE_STMT, stmt_);
     if (indicator == SQL_NULL_DATA) return Cell{};
@@ -390,17 +435,18 @@ Cell OdbcRecordset::Read(SQLUSMALLINT column, Kind kind) {
 void EnforceReadOnly(SQLHDBC dbc) {
   SQLWCHAR name[64] = {};
   SQLSMALLINT length = 0;
-  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, SQL_DBMS_NAME, name, sizeof name, &length))) return;
+  if (!SQL_SUCCEEDED(Odbc().SQLGetInfoW(dbc, SQL_DBMS_NAME, name, sizeof name, &length))) return;
   if (Text(reinterpret_cast<const char16_t*>(name)) != u"PostgreSQL") return;
   SQLHSTMT stmt = SQL_NULL_HSTMT;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
+  if (!SQL_SUCCEEDED(Odbc().SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
     RaiseOdbc(Stage::kConnect, SQL_HANDLE_DBC, dbc);
   }
   Text statement = u"set session characteristics as transaction read only";
-  SQLRETURN rc = SQLExecDirectW(stmt, Wide(statement), static_cast<SQLINTEGER>(statement.size()));
+  SQLRETURN rc =
+      Odbc().SQLExecDirectW(stmt, Wide(statement), static_cast<SQLINTEGER>(statement.size()));
   std::vector<Diagnostic> records;
   if (!SQL_SUCCEEDED(rc)) records = Diagnostics(SQL_HANDLE_STMT, stmt);
-  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  Odbc().SQLFreeHandle(SQL_HANDLE_STMT, stmt);
   if (!SQL_SUCCEEDED(rc)) RaiseDiagnostics(Stage::kConnect, records);
 }
 
@@ -409,19 +455,19 @@ void EnforceReadOnly(SQLHDBC dbc) {
 com::Ref<DatabaseConnection> OpenOdbc(const Text& connection_string) {
   Utf8Ctype utf8;
   SQLHENV env = SQL_NULL_HENV;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+  if (!SQL_SUCCEEDED(Odbc().SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
     Raise(kProviderFailure, u"the ODBC driver manager could not be initialised");
   }
   SQLHDBC dbc = SQL_NULL_HDBC;
-  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+  Odbc().SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  if (!SQL_SUCCEEDED(Odbc().SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
     std::vector<Diagnostic> records = Diagnostics(SQL_HANDLE_ENV, env);
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    Odbc().SQLFreeHandle(SQL_HANDLE_ENV, env);
     RaiseDiagnostics(Stage::kConnect, records);
   }
   // A request only: a driver may ignore it.
-  SQLSetConnectAttrW(dbc, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
-                     0);
+  Odbc().SQLSetConnectAttrW(dbc, SQL_ATTR_ACCESS_MODE,
+                            reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
   std::vector<Diagnostic> records;
   bool injected = InjectFault();
   SQLRETURN rc = SQL_ERROR;
@@ -431,23 +477,23 @@ com::Ref<DatabaseConnection> OpenOdbc(const Text& connection_string) {
     records = {{u"HY090", u"the connection string is too long"}};
   } else {
     SQLSMALLINT out_length = 0;
-    rc = SQLDriverConnectW(dbc, nullptr, Wide(connection_string),
-                           static_cast<SQLSMALLINT>(connection_string.size()), nullptr, 0,
-                           &out_length, SQL_DRIVER_NOPROMPT);
+    rc = Odbc().SQLDriverConnectW(dbc, nullptr, Wide(connection_string),
+                                  static_cast<SQLSMALLINT>(connection_string.size()), nullptr, 0,
+                                  &out_length, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) records = Diagnostics(SQL_HANDLE_DBC, dbc);
   }
   if (!SQL_SUCCEEDED(rc)) {
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    Odbc().SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    Odbc().SQLFreeHandle(SQL_HANDLE_ENV, env);
     RaiseDiagnostics(Stage::kConnect, records);
   }
   com::Ref<DatabaseConnection> connection;
   try {
     connection = com::Ref<DatabaseConnection>(new OdbcConnection(env, dbc));
   } catch (...) {
-    SQLDisconnect(dbc);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
+    Odbc().SQLDisconnect(dbc);
+    Odbc().SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    Odbc().SQLFreeHandle(SQL_HANDLE_ENV, env);
     throw;
   }
   EnforceReadOnly(dbc);

@@ -20,16 +20,6 @@ namespace {
 
 using Attributes = std::vector<std::pair<Text, Text>>;
 
-char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool SameKey(TextView a, TextView b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 TextView Trim(TextView s) {
   while (!s.empty() && (s.front() == u' ' || s.front() == u'\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == u' ' || s.back() == u'\t')) s.remove_suffix(1);
@@ -39,7 +29,7 @@ TextView Trim(TextView s) {
 // The keys that make a text a connection string rather than a file path.
 bool IsKnownKey(TextView key) {
   for (TextView known : {u"provider", u"data source", u"driver", u"dsn", u"filedsn"}) {
-    if (SameKey(key, known)) return true;
+    if (EqualsIgnoringAsciiCase(key, known)) return true;
   }
   return false;
 }
@@ -87,7 +77,7 @@ std::optional<Attributes> ParseAttributes(TextView s) {
 
 const Text* Find(const Attributes& attributes, TextView key) {
   for (const auto& [k, v] : attributes) {
-    if (SameKey(k, key)) return &v;
+    if (EqualsIgnoringAsciiCase(k, key)) return &v;
   }
   return nullptr;
 }
@@ -101,7 +91,7 @@ com::Ref<DatabaseConnection> OpenConnection(const Text& connection_string) {
     return OpenSqlite(connection_string);
   }
   const Text* provider = Find(*attributes, u"provider");
-  if (provider != nullptr && SameKey(*provider, u"sqlite")) {
+  if (provider != nullptr && EqualsIgnoringAsciiCase(*provider, u"sqlite")) {
     const Text* source = Find(*attributes, u"data source");
     if (source == nullptr || source->empty()) RaiseAdo(kBadArguments);
     return OpenSqlite(*source);

@@ -13,6 +13,7 @@
 
 #include "platform/ado/errors.h"
 #include "platform/ado/fault.h"
+#include "platform/ado/fetch_rows.h"
 #include "platform/ado/live_count.h"
 #include "platform/com/object.h"
 #include "platform/failure.h"
@@ -52,16 +53,6 @@ constexpr int32_t kNoCommandText = -2147217908;  // 0x80040E0C
   }
 }
 
-char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool SameName(TextView a, const char16_t* b) {
-  size_t i = 0;
-  for (; i < a.size(); ++i) {
-    if (b[i] == 0 || Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return b[i] == 0;
-}
-
 class SqliteConnection;
 
 class SqliteRecordset final : public com::Object<Recordset, IID_Recordset> {
@@ -82,7 +73,7 @@ class SqliteRecordset final : public com::Object<Recordset, IID_Recordset> {
     for (int i = 0; i < count; ++i) {
       const void* column = sqlite3_column_name16(stmt_, i);
       if (column == nullptr) Raise(kOutOfMemory);
-      if (SameName(name, static_cast<const char16_t*>(column))) {
+      if (EqualsIgnoringAsciiCase(name, static_cast<const char16_t*>(column))) {
         if (!on_row_) RaiseAdo(kNoCurrentRow);
         return Value(i);
       }
@@ -92,25 +83,9 @@ class SqliteRecordset final : public com::Object<Recordset, IID_Recordset> {
 
   RowTable GetRows(int32_t rows) override {
     CheckOpen();
-    if (rows == 0 || rows < adGetRowsRest) RaiseAdo(kBadArguments);
-    if (!on_row_) RaiseAdo(kNoCurrentRow);
-    int columns = sqlite3_column_count(stmt_);
-    std::vector<std::vector<Cell>> by_column(static_cast<size_t>(columns));
-    int32_t fetched = 0;
-    while (on_row_ && (rows == adGetRowsRest || fetched < rows)) {
-      if (fetched == INT32_MAX) Raise(kOverflow);
-      for (int i = 0; i < columns; ++i) by_column[static_cast<size_t>(i)].push_back(Value(i));
-      ++fetched;
-      Step();
-    }
-    RowTable table;
-    table.columns = columns;
-    table.rows = fetched;
-    table.cells.reserve(static_cast<size_t>(columns) * static_cast<size_t>(fetched));
-    for (auto& column : by_column) {
-      for (Cell& cell : column) table.cells.push_back(std::move(cell));
-    }
-    return table;
+    return FetchRows(
+        rows, sqlite3_column_count(stmt_), on_row_, [&](int32_t column) { return Value(column); },
+        [&] { Step(); });
   }
 
   void Close() override {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/failure.h"
+#include "platform/memory.h"
 
 namespace vz::com {
 namespace {
@@ -29,8 +30,10 @@ BSTR SysAllocStringLen(const OLECHAR* chars, UINT length) {
       std::numeric_limits<uint32_t>::max() - sizeof(Header) - sizeof(OLECHAR);
   uint64_t bytes = uint64_t{length} * sizeof(OLECHAR);
   if (bytes > kMaxBytes) return nullptr;
-  void* block = std::malloc(sizeof(Header) + bytes + sizeof(OLECHAR));
+  const size_t size = sizeof(Header) + bytes + sizeof(OLECHAR);
+  void* block = std::malloc(size);
   if (block == nullptr) return nullptr;
+  PrepareLargeBuffer(block, size);
   auto* header = static_cast<Header*>(block);
   header->pad = 0;
   header->bytes = static_cast<uint32_t>(bytes);

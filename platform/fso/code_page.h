@@ -27,6 +27,23 @@ std::string CodePage();
 // name stays as it is.
 std::string IconvName(std::string_view number_or_name);
 
+// How the decoder and the encoder convert. kFast converts UTF-8 by hand and
+// lets runs of ASCII in the sets of AsciiRunsMayBypass skip iconv; kIconvOnly
+// hands every byte and unit to iconv. Both give the same result: kIconvOnly
+// is the reference the fast paths are checked against.
+enum class Conversion { kFast, kIconvOnly };
+
+// Whether `iconv_name` names UTF-8 ("UTF-8", "utf8", ...).
+bool IsUtf8(std::string_view iconv_name);
+
+// Whether `iconv_name` is one of the stateless sets that are ASCII where a
+// character starts: there a byte below 0x80 is always that one ASCII
+// character, and no character holds two such bytes side by side (GBK,
+// GB18030, Big5, Shift_JIS, the EUC sets, the Windows and ISO 8859 sets
+// other than the combining 1255 and 1258). A candidate only: a converter
+// still checks that iconv maps ASCII to itself before it skips iconv.
+bool AsciiRunsMayBypass(std::string_view iconv_name);
+
 }  // namespace vz::fso
 
 #endif  // VAVIZAR_PLATFORM_FSO_CODE_PAGE_H_

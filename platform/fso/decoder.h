@@ -5,6 +5,12 @@
 // valid in the code page becomes one U+FFFD for each byte that cannot start a
 // character; an unfinished character at the very end becomes one U+FFFD.
 // Decoding never fails because of the content.
+//
+// The rules are iconv's, byte for byte. UTF-8 is decoded by hand (a sequence
+// iconv refuses is refused at its first byte: a surrogate, an overlong form,
+// a value past U+10FFFF, a five- or six-byte form; a sequence cut by the end
+// of the input is unfinished as long as its bytes so far are continuation
+// bytes); in the sets of AsciiRunsMayBypass, runs of ASCII skip iconv.
 
 #ifndef VAVIZAR_PLATFORM_FSO_DECODER_H_
 #define VAVIZAR_PLATFORM_FSO_DECODER_H_
@@ -12,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fso/code_page.h"
 #include "platform/text.h"
 
 namespace vz::fso {
@@ -19,7 +26,7 @@ namespace vz::fso {
 class TextDecoder {
  public:
   // Decodes from `iconv_name`. Raises 5 when iconv does not know it.
-  explicit TextDecoder(const std::string& iconv_name);
+  explicit TextDecoder(const std::string& iconv_name, Conversion conversion = Conversion::kFast);
   ~TextDecoder();
   TextDecoder(const TextDecoder&) = delete;
   TextDecoder& operator=(const TextDecoder&) = delete;
@@ -31,12 +38,16 @@ class TextDecoder {
   void Finish(Text& out);
 
  private:
-  void* cd_;             // iconv_t
+  enum class Route { kUtf8, kAsciiRuns, kIconv };
+
+  Route route_ = Route::kIconv;
+  void* cd_ = nullptr;   // iconv_t; none for kUtf8
   std::string pending_;  // the start of a character cut at the end of a piece
 };
 
 // Decodes all of `bytes` at once.
-Text Decode(const std::string& iconv_name, std::string_view bytes);
+Text Decode(const std::string& iconv_name, std::string_view bytes,
+            Conversion conversion = Conversion::kFast);
 
 }  // namespace vz::fso
 

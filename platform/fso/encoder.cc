@@ -4,92 +4,252 @@
 #include <iconv.h>
 
 #include <bit>
+#include <cstdint>
 
+#include "platform/ascii.h"
 #include "platform/failure.h"
-#include "platform/fso/code_page.h"
+#include "platform/memory.h"
 
 namespace vz::fso {
 namespace {
 
 constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
+// How a converter reaches its bytes: UTF-8 by hand, ASCII runs narrowed and
+// the rest through iconv, or everything through iconv.
+enum class Route { kUtf8, kAsciiRuns, kIconv };
+
+// Whether iconv encodes each unit below 0x80 as the same byte. Leaves the
+// descriptor in its initial state.
+bool EncodesAsciiAsItself(iconv_t cd) {
+  char16_t units[128];
+  for (int i = 0; i < 128; ++i) units[i] = static_cast<char16_t>(i);
+  char bytes[136];
+  char* in = reinterpret_cast<char*>(units);
+  size_t in_left = sizeof units;
+  char* out_at = bytes;
+  size_t out_left = sizeof bytes;
+  const size_t rc = iconv(cd, &in, &in_left, &out_at, &out_left);
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  if (rc == static_cast<size_t>(-1) || out_left != sizeof bytes - 128) return false;
+  for (int i = 0; i < 128; ++i) {
+    if (bytes[i] != static_cast<char>(i)) return false;
+  }
+  return true;
+}
+
 class Converter {
  public:
-  explicit Converter(std::string_view number_or_name) {
+  Converter(std::string_view number_or_name, Conversion conversion) {
     const std::string name = IconvName(number_or_name);
+    const bool fast = conversion == Conversion::kFast;
+    if (fast && IsUtf8(name)) {
+      route_ = Route::kUtf8;
+      return;
+    }
     cd_ = iconv_open(name.c_str(), kUtf16);
     if (cd_ == reinterpret_cast<iconv_t>(-1)) {
       if (errno == ENOMEM) Raise(kOutOfMemory);
       Raise(kInvalidArgument, Concat({u"Unknown encoding '", FromUtf8(number_or_name), u"'"}));
     }
+    if (fast && AsciiRunsMayBypass(name) && EncodesAsciiAsItself(cd_)) route_ = Route::kAsciiRuns;
   }
-  ~Converter() { iconv_close(cd_); }
+  ~Converter() {
+    if (route_ != Route::kUtf8) iconv_close(cd_);
+  }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
+  Route route() const { return route_; }
   iconv_t get() const { return cd_; }
 
  private:
-  iconv_t cd_;
+  Route route_ = Route::kIconv;
+  iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
 };
+
+// Collects bytes in a small buffer and hands them on in large pieces.
+template <typename Output>
+class ByteSink {
+ public:
+  explicit ByteSink(Output& output) : output_(output) {}
+  ByteSink(const ByteSink&) = delete;
+  ByteSink& operator=(const ByteSink&) = delete;
+
+  // A place with room for at least `n` bytes (n <= kSize); room() tells how
+  // many. Commit(k) keeps the first k written there.
+  char* Room(size_t n) {
+    if (kSize - used_ < n) Flush();
+    return buffer_ + used_;
+  }
+  size_t room() const { return kSize - used_; }
+  void Commit(size_t n) { used_ += n; }
+
+  // Narrows the run of ASCII at the start of units[0, n); returns its length.
+  size_t NarrowRun(const char16_t* units, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+      const size_t step = std::min(n - done, kSize / 2);
+      const size_t run = NarrowAscii(units + done, step, Room(step));
+      used_ += run;
+      done += run;
+      if (run < step) break;
+    }
+    return done;
+  }
+
+  void Flush() {
+    if (used_ > 0) output_(buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kSize = 8192;
+  Output& output_;
+  size_t used_ = 0;
+  char buffer_[kSize];
+};
+
+bool IsHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLow(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Length in code units of the character that starts `text`: 2 for a
 // surrogate pair, else 1.
 size_t CharacterUnits(TextView text) {
-  return text.size() >= 2 && text[0] >= 0xD800 && text[0] <= 0xDBFF && text[1] >= 0xDC00 &&
-                 text[1] <= 0xDFFF
-             ? 2
-             : 1;
+  return text.size() >= 2 && IsHigh(text[0]) && IsLow(text[1]) ? 2 : 1;
 }
 
-// Converts `text` with `converter`, handing each run of converted bytes to
+// Encodes `text` as UTF-8 by hand; a lone surrogate is reported to `missing`.
+template <typename Sink, typename Missing>
+void ConvertUtf8(TextView text, Sink& sink, Missing& missing) {
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    i += sink.NarrowRun(text.data() + i, n - i);
+    for (; i < n && text[i] >= 0x80; ++i) {
+      uint32_t cp = text[i];
+      if (IsHigh(text[i]) && i + 1 < n && IsLow(text[i + 1])) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+        ++i;
+      } else if (IsHigh(text[i]) || IsLow(text[i])) {
+        missing(i);
+        continue;
+      }
+      char* at = sink.Room(4);
+      if (cp < 0x800) {
+        at[0] = static_cast<char>(0xC0 | (cp >> 6));
+        at[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        sink.Commit(2);
+      } else if (cp < 0x10000) {
+        at[0] = static_cast<char>(0xE0 | (cp >> 12));
+        at[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        at[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        sink.Commit(3);
+      } else {
+        at[0] = static_cast<char>(0xF0 | (cp >> 18));
+        at[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        at[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        at[3] = static_cast<char>(0x80 | (cp & 0x3F));
+        sink.Commit(4);
+      }
+    }
+  }
+}
+
+// Hands units [at, end) of `text` to iconv. A character the set cannot hold
+// (EILSEQ), or a lone high surrogate at the end (EINVAL), is reported to
+// `missing` and skipped.
+template <typename Sink, typename Missing>
+void ConvertWithIconv(iconv_t cd, TextView text, size_t at, size_t end, Sink& sink,
+                      Missing& missing) {
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data() + at));
+  size_t in_left = (end - at) * sizeof(char16_t);
+  while (in_left > 0) {
+    char* out_at = sink.Room(64);
+    const size_t room = sink.room();
+    size_t out_left = room;
+    const size_t rc = iconv(cd, &in, &in_left, &out_at, &out_left);
+    const int error = errno;
+    sink.Commit(room - out_left);
+    if (rc != static_cast<size_t>(-1)) break;
+    if (error == E2BIG) continue;
+    const size_t done = end - in_left / sizeof(char16_t);
+    missing(done);
+    const size_t skip = CharacterUnits(text.substr(done, end - done)) * sizeof(char16_t);
+    in += skip;
+    in_left -= skip;
+  }
+}
+
+// Narrows runs of ASCII and hands each stretch between them to iconv. A
+// stretch ends at an ASCII unit, so it never cuts a surrogate pair.
+template <typename Sink, typename Missing>
+void ConvertAsciiRuns(iconv_t cd, TextView text, Sink& sink, Missing& missing) {
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    i += sink.NarrowRun(text.data() + i, n - i);
+    size_t end = i;
+    while (end < n && text[end] >= 0x80) ++end;
+    if (end > i) ConvertWithIconv(cd, text, i, end, sink, missing);
+    i = end;
+  }
+}
+
+// Converts `text` with `converter`, handing runs of converted bytes to
 // `output` and the position of each character the set cannot hold (skipped)
 // to `missing`. An unfinished character at the end (a lone high surrogate)
 // counts as one the set cannot hold.
 template <typename Output, typename Missing>
 void Convert(Converter& converter, TextView text, Output&& output, Missing&& missing) {
-  char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
-  size_t in_left = text.size() * sizeof(char16_t);
-  char buffer[8192];
-  while (in_left > 0) {
-    char* out_at = buffer;
-    size_t out_left = sizeof buffer;
-    size_t rc = iconv(converter.get(), &in, &in_left, &out_at, &out_left);
-    int error = errno;
-    output(buffer, sizeof buffer - out_left);
-    if (rc != static_cast<size_t>(-1)) break;
-    if (error == E2BIG) continue;
-    // EILSEQ: a character the set cannot hold; EINVAL: a lone high surrogate
-    // at the end. Either way it is reported and skipped.
-    const size_t done = text.size() - in_left / sizeof(char16_t);
-    missing(done);
-    const size_t skip = CharacterUnits(text.substr(done)) * sizeof(char16_t);
-    in += skip;
-    in_left -= skip;
+  ByteSink<Output> sink(output);
+  // What is missing is reported in its place among the bytes.
+  auto report = [&](size_t at) {
+    sink.Flush();
+    missing(at);
+  };
+  switch (converter.route()) {
+    case Route::kUtf8:
+      ConvertUtf8(text, sink, report);
+      break;
+    case Route::kAsciiRuns:
+      ConvertAsciiRuns(converter.get(), text, sink, report);
+      break;
+    case Route::kIconv:
+      ConvertWithIconv(converter.get(), text, 0, text.size(), sink, report);
+      break;
   }
-  // Close any shift state the set keeps.
-  char* out_at = buffer;
-  size_t out_left = sizeof buffer;
-  iconv(converter.get(), nullptr, nullptr, &out_at, &out_left);
-  output(buffer, sizeof buffer - out_left);
+  if (converter.route() != Route::kUtf8) {
+    // Close any shift state the set keeps.
+    char* out_at = sink.Room(64);
+    const size_t room = sink.room();
+    size_t out_left = room;
+    iconv(converter.get(), nullptr, nullptr, &out_at, &out_left);
+    sink.Commit(room - out_left);
+  }
+  sink.Flush();
 }
 
 }  // namespace
 
-std::string Encode(std::string_view number_or_name, TextView text) {
-  Converter converter(number_or_name);
+std::string Encode(std::string_view number_or_name, TextView text, Conversion conversion) {
+  Converter converter(number_or_name, conversion);
   std::string out;
   out.reserve(text.size() + text.size() / 2);
+  PrepareLargeBuffer(out.data(), out.capacity());
   Convert(
       converter, text, [&](const char* bytes, size_t n) { out.append(bytes, n); },
       [&](size_t) { out.push_back('?'); });
   return out;
 }
 
-void CheckEncoding(std::string_view number_or_name) { Converter check(number_or_name); }
+void CheckEncoding(std::string_view number_or_name) {
+  Converter check(number_or_name, Conversion::kFast);
+}
 
-std::vector<size_t> Unencodable(std::string_view number_or_name, TextView text) {
-  Converter converter(number_or_name);
+std::vector<size_t> Unencodable(std::string_view number_or_name, TextView text,
+                                Conversion conversion) {
+  Converter converter(number_or_name, conversion);
   std::vector<size_t> positions;
   Convert(
       converter, text, [](const char*, size_t) {}, [&](size_t at) { positions.push_back(at); });

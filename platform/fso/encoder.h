@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fso/code_page.h"
 #include "platform/text.h"
 
 namespace vz::fso {
@@ -15,8 +16,11 @@ namespace vz::fso {
 // `text` in the character set `number_or_name` (a code-page number or an
 // iconv name, as for SetCodePage). A character the set cannot hold becomes
 // "?", as the system's own conversion writes it; a lone surrogate too.
-// Raises 5 "Unknown encoding 'X'" when iconv does not know the set.
-std::string Encode(std::string_view number_or_name, TextView text);
+// Raises 5 "Unknown encoding 'X'" when iconv does not know the set. UTF-8 is
+// encoded by hand and runs of ASCII skip iconv where the set allows (see
+// Conversion), with iconv's result byte for byte.
+std::string Encode(std::string_view number_or_name, TextView text,
+                   Conversion conversion = Conversion::kFast);
 
 // Raises 5 "Unknown encoding 'X'" unless text can be encoded in the set.
 void CheckEncoding(std::string_view number_or_name);
@@ -24,7 +28,8 @@ void CheckEncoding(std::string_view number_or_name);
 // The 0-based positions in `text` of the characters that the set cannot
 // hold, ascending: those Encode writes as "?" (a surrogate pair counts once,
 // at its first unit). Raises 5 as Encode does.
-std::vector<size_t> Unencodable(std::string_view number_or_name, TextView text);
+std::vector<size_t> Unencodable(std::string_view number_or_name, TextView text,
+                                Conversion conversion = Conversion::kFast);
 
 }  // namespace vz::fso
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -18,7 +19,11 @@ namespace vz::fso {
 namespace {
 
 constexpr int32_t kTooManyFiles = 67;
-constexpr size_t kReadSize = 64 * 1024;
+// The most a read asks for: a large file is read and decoded in pieces this
+// big, which stay in the cache and reuse one buffer.
+constexpr size_t kMaxReadSize = 256 * 1024;
+// What a read asks for when the size of the file does not tell.
+constexpr size_t kUnknownSizeRead = 64 * 1024;
 
 std::atomic<int64_t> live_streams{0};
 
@@ -44,34 +49,51 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
   Text ReadAll() override {
     if (fd_ < 0) Raise(kInvalidArgument);
     TextDecoder decoder(code_page_);
-    auto buffer = std::make_unique<char[]>(kReadSize);
     Text text;
     // In the code pages in use a byte gives at most one UTF-16 unit, so the
     // rest of a regular file is room enough: one allocation for a large
     // template. Only a hint; the text still grows if it needs more.
-    struct stat st;
-    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
-      const off_t at = lseek(fd_, 0, SEEK_CUR);
-      if (at >= 0 && st.st_size > at && st.st_size - at <= kMaxTextLength)
-        ReserveText(text, static_cast<size_t>(st.st_size - at) + 16);
+    const size_t expected = RestOfFile();
+    if (expected > 0 && expected <= static_cast<size_t>(kMaxTextLength))
+      ReserveText(text, expected + 16);
+    // A file that is no larger than it was is read in one call; a read that
+    // comes back short after that many bytes has met the end.
+    const size_t size = expected == 0 ? kUnknownSizeRead : std::min(expected + 1, kMaxReadSize);
+    auto buffer = std::make_unique_for_overwrite<char[]>(size);
+    size_t total = 0;
+    for (;;) {
+      const size_t n = ReadSome(buffer.get(), size);
+      if (n == 0) break;
+      decoder.Feed(std::string_view(buffer.get(), n), text);
+      total += n;
+      if (n < size && total >= expected) break;
     }
+    decoder.Finish(text);
+    return text;
+  }
+
+  // The bytes from the current position to the end of a regular file, by
+  // its size now; 0 when that cannot be told.
+  size_t RestOfFile() const {
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    const off_t at = lseek(fd_, 0, SEEK_CUR);
+    return at >= 0 && st.st_size > at ? static_cast<size_t>(st.st_size - at) : 0;
+  }
+
+  // One read of up to `size` bytes; 0 at the end. Raises the read's failure.
+  size_t ReadSome(char* buffer, size_t size) {
     for (;;) {
       ssize_t n;
       if (InjectFault()) {
         n = -1;
         errno = EIO;
       } else {
-        n = read(fd_, buffer.get(), kReadSize);
+        n = read(fd_, buffer, size);
       }
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        RaiseFileError(errno, "");
-      }
-      if (n == 0) break;
-      decoder.Feed(std::string_view(buffer.get(), static_cast<size_t>(n)), text);
+      if (n >= 0) return static_cast<size_t>(n);
+      if (errno != EINTR) RaiseFileError(errno, "");
     }
-    decoder.Finish(text);
-    return text;
   }
 
   void Close() override {

@@ -1,0 +1,28 @@
+// Large buffers (internal to platform/). On these machines filling fresh
+// memory one small page at a time costs far more than the work that fills
+// it: every first touch of a 4 KB page is a fault. A buffer of several
+// megabytes that is about to be written is better supplied at once, in
+// huge pages where the system offers them.
+
+#ifndef VAVIZAR_PLATFORM_MEMORY_H_
+#define VAVIZAR_PLATFORM_MEMORY_H_
+
+#include <cstddef>
+
+namespace vz {
+
+// The size from which PrepareLargeBuffer has the pages supplied at once.
+inline constexpr size_t kLargeBufferBytes = size_t{256} << 10;
+// The size from which it also asks for huge pages. Smaller buffers may lie
+// in the middle of the heap, which the advice would split.
+inline constexpr size_t kHugeBufferBytes = size_t{4} << 20;
+
+// Has the kernel supply every page of [data, data + bytes) now, and from
+// kHugeBufferBytes on asks for huge pages for the whole 2 MB pages inside
+// it first. Content and meaning are unchanged; where the system offers
+// neither, nothing happens. Does nothing below kLargeBufferBytes.
+void PrepareLargeBuffer(void* data, size_t bytes);
+
+}  // namespace vz
+
+#endif  // VAVIZAR_PLATFORM_MEMORY_H_
