@@ -27,7 +27,7 @@ PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const
   if (inputs.registered) {
     inputs.path = TempletPath(templet_root, inputs.tmpl_file);
     try {
-      ReadTextFileOrRaise(inputs.path, inputs.text);
+      ReadTextFileOrRaise(inputs.path, inputs.text, &inputs.faults);
     } catch (const Failure& f) {
       inputs.read_failure = f;
       inputs.text.clear();

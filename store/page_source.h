@@ -19,6 +19,7 @@
 
 #include "platform/ado/connection.h"
 #include "platform/failure.h"
+#include "platform/fso/decoder.h"
 #include "platform/text.h"
 
 namespace vz {
@@ -33,6 +34,7 @@ struct PageInputs {
   Text path;                // the template path the component reads
   Text text;                // the template text, as the component reads it
   std::optional<Failure> read_failure;  // why the file could not be read
+  fso::DecodeFaults faults;             // bytes of it not valid in the code page
   ado::RowTable tags;                   // the tag rows, in the order applied
 };
 

@@ -5,7 +5,7 @@
 
 namespace vz {
 
-void ReadTextFileOrRaise(Text path, Text& text) {
+void ReadTextFileOrRaise(Text path, Text& text, fso::DecodeFaults* faults) {
   text.clear();
   path = Replace(path, u"/", u"\\");
   // Made anew on every call; the stream goes before the file-system object.
@@ -13,6 +13,7 @@ void ReadTextFileOrRaise(Text path, Text& text) {
   com::Ref<fso::TextStream> stream =
       files->OpenTextFile(path, fso::ForReading, false, fso::TristateFalse);
   text = stream->ReadAll();
+  if (faults != nullptr) *faults = stream->ReadFaults();
   stream->Close();
 }
 

@@ -3,6 +3,7 @@
 #ifndef VAVIZAR_STORE_TEXT_FILE_H_
 #define VAVIZAR_STORE_TEXT_FILE_H_
 
+#include "platform/fso/decoder.h"
 #include "platform/text.h"
 
 namespace vz {
@@ -17,8 +18,9 @@ Text ReadTextFile(Text path, Text& log);
 // The steps of ReadTextFile without its handler, for callers that report a
 // failure their own way: sets `text` to the file's text and raises the file
 // layer's failure. `text` stays "" when opening or reading fails, and holds
-// what was read when only closing fails.
-void ReadTextFileOrRaise(Text path, Text& text);
+// what was read when only closing fails. `faults`, when given, receives the
+// byte sequences that were not valid in the code page.
+void ReadTextFileOrRaise(Text path, Text& text, fso::DecodeFaults* faults = nullptr);
 
 }  // namespace vz
 

@@ -293,7 +293,14 @@ TEST(Conversion, FastPathsMatchIconvOnRandomInput) {
     for (int round = 0; round < 400; ++round) {
       const std::string bytes = input.Bytes(round % 50 == 0 ? 3000 : 1 + input.Below(30));
       const Text expected = DecodeWith(reference, bytes);
+      const DecodeFaults faults = reference.faults();
       ASSERT_EQ(Dump(DecodeWith(fast, bytes)), Dump(expected)) << Hex(bytes);
+      // The invalid sequences are counted alike, the first at a U+FFFD.
+      ASSERT_EQ(fast.faults().count, faults.count) << Hex(bytes);
+      ASSERT_EQ(fast.faults().first, faults.first) << Hex(bytes);
+      if (faults.count > 0) {
+        ASSERT_EQ(expected.at(static_cast<size_t>(faults.first)), 0xFFFD);
+      }
       Text pieces;
       for (size_t at = 0; at < bytes.size();) {
         const size_t n = std::min(bytes.size() - at, 1 + input.Below(round % 2 ? 7 : 5000));
@@ -302,6 +309,8 @@ TEST(Conversion, FastPathsMatchIconvOnRandomInput) {
       }
       fast.Finish(pieces);
       ASSERT_EQ(Dump(pieces), Dump(expected)) << Hex(bytes);
+      ASSERT_EQ(fast.faults().count, faults.count) << Hex(bytes);
+      ASSERT_EQ(fast.faults().first, faults.first) << Hex(bytes);
       const std::string cut = bytes.substr(0, input.Below(bytes.size() + 1));
       ASSERT_EQ(Dump(DecodeWith(fast, cut)), Dump(DecodeWith(reference, cut))) << Hex(cut);
       const Text text = input.WithStrays(expected);
@@ -310,6 +319,34 @@ TEST(Conversion, FastPathsMatchIconvOnRandomInput) {
       ASSERT_EQ(Unencodable(code_page, text), Unencodable(code_page, text, Conversion::kIconvOnly))
           << Dump(text);
     }
+  }
+}
+
+// Where the invalid sequences are: a valid U+FFFD in the input is none.
+TEST(Decode, FaultsCountTheSequencesNotValidInTheCodePage) {
+  const struct {
+    const char* code_page;
+    std::string bytes;
+    int64_t count;
+    int64_t first;
+  } cases[] = {
+      {"UTF-8", "plain", 0, -1},
+      {"UTF-8", "\xEF\xBF\xBD", 0, -1},  // U+FFFD itself
+      {"UTF-8", "ab\xFF" "c\xC3", 2, 2},  // a stray byte, a cut character
+      {"UTF-8", "\xE4\xB8\xAD\x80", 1, 1},
+      {"GBK", "\xD6\xD0\xCE\xC4", 0, -1},
+      {"GBK", "x\xD6", 1, 1},
+      {"GBK", "\xD6\xD0\xFF\xFFz", 2, 1},
+      {"CP1252", "caf\xE9", 0, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.code_page) + " " + Hex(c.bytes));
+    TextDecoder decoder(c.code_page);
+    Text out = u"kept";  // offsets count from where the input begins
+    decoder.Feed(c.bytes, out);
+    decoder.Finish(out);
+    EXPECT_EQ(decoder.faults().count, c.count);
+    EXPECT_EQ(decoder.faults().first, c.first);
   }
 }
 

@@ -22,7 +22,8 @@ iconv_t Handle(void* cd) { return static_cast<iconv_t>(cd); }
 // large pieces, so that the text grows without being zero-filled first.
 class UnitSink {
  public:
-  explicit UnitSink(Text& out) : out_(out) {}
+  UnitSink(Text& out, DecodeFaults& faults, int64_t base)
+      : out_(out), faults_(faults), base_(base) {}
   UnitSink(const UnitSink&) = delete;
   UnitSink& operator=(const UnitSink&) = delete;
 
@@ -38,6 +39,13 @@ class UnitSink {
   void Put(char16_t unit) {
     *Room(1) = unit;
     ++used_;
+  }
+
+  // The U+FFFD that stands for a sequence not valid in the code page.
+  void PutInvalid() {
+    if (faults_.count++ == 0)
+      faults_.first = static_cast<int64_t>(out_.size() + used_) - base_;
+    Put(kReplacement);
   }
 
   // Widens the run of ASCII at the start of bytes[0, n); returns its length.
@@ -65,6 +73,8 @@ class UnitSink {
  private:
   static constexpr size_t kSize = 4096;
   Text& out_;
+  DecodeFaults& faults_;
+  int64_t base_;
   size_t used_ = 0;
   char16_t buffer_[kSize];
 };
@@ -131,7 +141,7 @@ size_t DecodeUtf8(std::string_view bytes, UnitSink& sink) {
           i += length;
           break;
         case Utf8Step::kInvalid:
-          sink.Put(kReplacement);
+          sink.PutInvalid();
           ++i;
           break;
         case Utf8Step::kUnfinished:
@@ -158,7 +168,7 @@ bool FinishCutUtf8(std::string& pending, std::string_view& bytes, UnitSink& sink
         at += length;
         break;
       case Utf8Step::kInvalid:
-        sink.Put(kReplacement);
+        sink.PutInvalid();
         ++at;
         break;
       case Utf8Step::kUnfinished:
@@ -193,7 +203,7 @@ bool DecodeWithIconv(iconv_t cd, const char* bytes, size_t& at, size_t end, Unit
       return false;
     }
     // EILSEQ: a byte that cannot start a character here.
-    sink.Put(kReplacement);
+    sink.PutInvalid();
     ++in;
     --in_left;
   }
@@ -276,8 +286,15 @@ TextDecoder::~TextDecoder() {
   if (cd_ != nullptr) iconv_close(Handle(cd_));
 }
 
+void TextDecoder::Begin(const Text& out) {
+  if (base_ >= 0) return;
+  base_ = static_cast<int64_t>(out.size());
+  faults_ = DecodeFaults();
+}
+
 void TextDecoder::Feed(std::string_view bytes, Text& out) {
-  UnitSink sink(out);
+  Begin(out);
+  UnitSink sink(out, faults_, base_);
   std::string joined;
   if (!pending_.empty()) {
     if (route_ == Route::kUtf8) {
@@ -311,10 +328,11 @@ void TextDecoder::Feed(std::string_view bytes, Text& out) {
 }
 
 void TextDecoder::Finish(Text& out) {
-  UnitSink sink(out);
+  Begin(out);
+  UnitSink sink(out, faults_, base_);
   if (!pending_.empty()) {
     pending_.clear();
-    sink.Put(kReplacement);
+    sink.PutInvalid();
   }
   if (cd_ != nullptr) {
     // Return a stateful encoding to its initial shift state.
@@ -325,6 +343,7 @@ void TextDecoder::Finish(Text& out) {
     sink.Commit((room - out_left) / sizeof(char16_t));
   }
   sink.Flush();
+  base_ = -1;  // the next Feed starts a new input
 }
 
 Text Decode(const std::string& iconv_name, std::string_view bytes, Conversion conversion) {

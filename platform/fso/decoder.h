@@ -15,6 +15,7 @@
 #ifndef VAVIZAR_PLATFORM_FSO_DECODER_H_
 #define VAVIZAR_PLATFORM_FSO_DECODER_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,13 @@
 #include "platform/text.h"
 
 namespace vz::fso {
+
+// The byte sequences a decoding found not valid in its code page, each of
+// which became U+FFFD.
+struct DecodeFaults {
+  int64_t count = 0;
+  int64_t first = -1;  // the offset in the decoded text of the first, or -1
+};
 
 class TextDecoder {
  public:
@@ -37,12 +45,22 @@ class TextDecoder {
   // Ends the input: an unfinished character becomes U+FFFD.
   void Finish(Text& out);
 
+  // The invalid sequences of the input since the last Finish (of this one,
+  // once it is finished), with offsets from where the first Feed began to
+  // append to its `out`.
+  const DecodeFaults& faults() const { return faults_; }
+
  private:
   enum class Route { kUtf8, kAsciiRuns, kIconv };
 
   Route route_ = Route::kIconv;
   void* cd_ = nullptr;   // iconv_t; none for kUtf8
   std::string pending_;  // the start of a character cut at the end of a piece
+  DecodeFaults faults_;
+  int64_t base_ = -1;  // the size of `out` at the first Feed of this input
+
+  // Starts the count of a new input at the first Feed after a Finish.
+  void Begin(const Text& out);
 };
 
 // Decodes all of `bytes` at once.

@@ -69,8 +69,11 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
       if (n < size && total >= expected) break;
     }
     decoder.Finish(text);
+    faults_ = decoder.faults();
     return text;
   }
+
+  DecodeFaults ReadFaults() override { return faults_; }
 
   // The bytes from the current position to the end of a regular file, by
   // its size now; 0 when that cannot be told.
@@ -117,6 +120,7 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
 
   int fd_;
   std::string code_page_;
+  DecodeFaults faults_;
 };
 
 class PosixFileSystem final : public com::Object<FileSystemObject, IID_FileSystemObject> {

@@ -27,6 +27,7 @@
 
 #include "platform/com/ref.h"
 #include "platform/com/unknown.h"
+#include "platform/fso/decoder.h"
 #include "platform/text.h"
 
 namespace vz::fso {
@@ -43,6 +44,9 @@ class TextStream : public com::IUnknown {
  public:
   // Everything from the current position to the end, decoded; "" at the end.
   virtual Text ReadAll() = 0;
+  // The byte sequences of the last ReadAll that were not valid in the code
+  // page (each became U+FFFD), and where the first stands in its text.
+  virtual DecodeFaults ReadFaults() = 0;
   // Closes the file. Any later call fails with 5.
   virtual void Close() = 0;
 
