@@ -22,6 +22,7 @@
 #include "cli/build_manifest.h"
 #include "cli/database.h"
 #include "cli/output_folder.h"
+#include "cli/page_warnings.h"
 #include "cli/replace_file.h"
 #include "cli/write.h"
 #include "component/page_ptr.h"
@@ -36,7 +37,7 @@ namespace vz::cli {
 
 const char kBuildUsage[] =
     "usage: vavizar build [options] --set SET --out DIR [--exec] [--jobs N] [--changed]\n"
-    "                     [--prune] [--no-wait]\n"
+    "                     [--prune] [--no-wait] [--strict]\n"
     "Generates every page of template set SET into DIR: DIR/PAGE.asp, or with\n"
     "--exec DIR/PAGE.vbs, encoded with --encoding. Each file is written under a\n"
     "temporary name and renamed into place. A page whose generation logs a\n"
@@ -55,6 +56,10 @@ const char kBuildUsage[] =
     "                         no longer registered (without it they are only named)\n"
     "  --no-wait              fail at once when another build is writing into DIR\n"
     "                         (without it the build waits for the other to finish)\n"
+    "  --strict               a page with a warning fails (is not written): bytes of\n"
+    "                         its template not valid in the code page, or characters\n"
+    "                         the encoding cannot hold; without it such a page is\n"
+    "                         written and named in a warning line\n"
     "Stopped (SIGINT, SIGTERM, SIGHUP), it takes no new page, finishes those under\n"
     "way and exits 1; a second signal ends it at once, its temporary files removed.\n"
     "The summary line on stderr counts the pages written, unchanged and failed.\n"
@@ -126,6 +131,7 @@ struct PageJob {
   uint64_t size = 0;               // of the file written
   uint64_t bytes = 0;              // HashBytes of the file written
   std::vector<std::string> log;    // log lines of its generation, in order
+  std::vector<std::string> warnings;  // PageWarnings of a page written anyway
 };
 
 // What the options ask for.
@@ -137,6 +143,7 @@ struct BuildOptions {
   bool changed_only = false;
   bool prune = false;
   bool no_wait = false;
+  bool strict = false;  // a page with warnings fails
   bool utf8 = false;    // the encoding is UTF-8 itself
   bool sqlite = false;  // the database is a SQLite file (--db)
   int jobs = 1;
@@ -199,6 +206,7 @@ BuildOptions ParseBuildOptions(const ParsedArgs& args) {
   options.changed_only = args.options.count("changed") != 0;
   options.prune = args.options.count("prune") != 0;
   options.no_wait = args.options.count("no-wait") != 0;
+  options.strict = args.options.count("strict") != 0;
   options.utf8 = fso::IconvName(settings.encoding) == "UTF-8";
   options.sqlite = args.options.count("db") != 0;
   return options;
@@ -265,6 +273,15 @@ void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, Pa
       job.log.front() += ": " + ToUtf8(Replace(inputs->path, u"\\", u"/"));
     return;
   }
+  const std::vector<std::string> warnings =
+      PageWarnings(inputs != nullptr ? *inputs : PageInputs(), options.settings.code_page, code,
+                   options.settings.encoding, options.utf8, options.out_dir + "/" + job.file);
+  if (!warnings.empty() && options.strict) {
+    for (const std::string& warning : warnings) job.log.push_back("warning: " + warning);
+    job.outcome = Outcome::kFailed;
+    return;
+  }
+  job.warnings = warnings;
   const std::string bytes = EncodeCode(options, code);
   std::string problem;
   if (!ReplaceFile(options.out_dir, job.file, bytes, &problem)) {
@@ -446,6 +463,8 @@ Manifest NextManifest(const Build& build, Tally& tally, std::vector<std::string>
   std::set<std::string> registered;
   for (const PageJob& job : build.pages) {
     registered.insert(job.id);
+    for (const std::string& warning : job.warnings)
+      output.err += "vavizar build: page " + job.id + ": warning: " + warning + "\n";
     switch (job.outcome) {
       case Outcome::kWritten:
         ++tally.written;
@@ -502,6 +521,8 @@ bool WriteRunFiles(const Build& build, const Manifest& manifest, Output& output)
   std::string log_text;
   for (const PageJob& job : build.pages) {
     for (const std::string& line : job.log) log_text += "page " + job.id + ": " + line + "\n";
+    for (const std::string& warning : job.warnings)
+      log_text += "page " + job.id + ": warning: " + warning + "\n";
   }
   const std::string& dir = build.options.out_dir;
   std::string problem;

@@ -10,6 +10,7 @@
 #include "cli/check_command.h"
 #include "cli/database.h"
 #include "cli/options.h"
+#include "cli/page_warnings.h"
 #include "component/page_ptr.h"
 #include "component/registration.h"
 #include "platform/ado/open.h"
@@ -18,6 +19,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "store/page_source.h"
 
 namespace vz::cli {
 namespace {
@@ -55,11 +57,36 @@ constexpr const char* kLimitOption =
     "                         page that would grow past it fails with 14 \"Out of\n"
     "                         string space\"\n";
 
+constexpr const char* kStrictOption =
+    "  --strict               exit 1, with a line saying why, when the page came out\n"
+    "                         other than written: bytes of its template not valid in\n"
+    "                         the code page, or characters --encoding cannot hold\n";
+
 constexpr const char* kPageExitStatus =
-    "exit status: 0 nothing logged, 1 the page's error log gained lines,\n"
-    "             2 bad usage or a database that cannot be opened\n";
+    "exit status: 0 nothing logged, 1 the page's error log gained lines (or, with\n"
+    "             --strict, the page has a warning), 2 bad usage or a database\n"
+    "             that cannot be opened\n";
 
 std::string Describe(const Failure& f) { return OneLine(f.description()); }
+
+// With --strict: the page's warnings (cli/page_warnings.h) on one line, or
+// "" when it has none; its inputs read as the component read them.
+std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const Text& set_id,
+                           const Text& page_id, const Text& code, const std::string& encoding) {
+  PageInputs inputs;
+  try {
+    const std::optional<std::string> root = Option(args, "templates");
+    inputs = ReadPageInputs(conn, root ? TempletRootOf(FromUtf8(*root)) : Text(), set_id, page_id);
+  } catch (const Failure&) {
+    // Generating the page read the same and logged what went wrong.
+  }
+  std::string line;
+  for (const std::string& warning :
+       PageWarnings(inputs, fso::CodePage(), code, encoding,
+                    fso::IconvName(encoding) == "UTF-8", "<stdout>"))
+    line += (line.empty() ? "" : "; ") + warning;
+  return line;
+}
 
 int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   const bool execute = std::string(command.name) == "exec";
@@ -84,7 +111,15 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   Text log = page.GetErrors();
   output.out += fso::Encode(encoding, code);
   output.err += ToUtf8(log);
-  return log.empty() ? kExitOk : kExitLogged;
+  int status = log.empty() ? kExitOk : kExitLogged;
+  if (args.options.count("strict") != 0) {
+    const std::string warnings = StrictWarnings(args, *db, set_id, page_id, code, encoding);
+    if (!warnings.empty()) {
+      output.err += "vavizar " + std::string(command.name) + ": warning: " + warnings + "\n";
+      status = kExitLogged;
+    }
+  }
+  return status;
 }
 
 int RunRegistration(const Command& command, const ParsedArgs& args, Output& output) {
@@ -110,7 +145,7 @@ const Command kCommands[] = {
      "the lines the call added to the error log to stderr.\n",
      RunPage,
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
-     {},
+     {"strict"},
      2,
      "what is written to stdout"},
     {"exec",
@@ -120,7 +155,7 @@ const Command kCommands[] = {
      "stdout and the lines the call added to the error log to stderr.\n",
      RunPage,
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
-     {},
+     {"strict"},
      2,
      "what is written to stdout"},
     {"check",
@@ -156,7 +191,7 @@ const Command kCommands[] = {
      kBuildUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs"},
-     {"exec", "changed", "prune", "no-wait"},
+     {"exec", "changed", "prune", "no-wait", "strict"},
      0,
      "the files written"},
 };
@@ -184,6 +219,7 @@ std::string Help(const Command& command) {
             " (default UTF-8)\n";
   }
   if (command.valued.count("max-chars") != 0) text += kLimitOption;
+  if (command.run == RunPage) text += kStrictOption;
   if (command.valued.count("db") != 0) text += kEnvironment;
   if (command.run == RunPage) text += kPageExitStatus;
   return text;

@@ -216,6 +216,75 @@ TEST_F(BuildCommandTest, TheManifestRecordsEveryFileAndPruneDeletesOnlyStaleOnes
   EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
 }
 
+// A page that comes out other than its author wrote it (template bytes not
+// valid in the code page, characters the encoding cannot hold) is written and
+// named in a warning; with --strict it fails. asp and exec say so only with
+// --strict.
+TEST_F(BuildCommandTest, WarningsNameAPageThatCameOutOtherThanWritten) {
+  const std::string gbk = "<h1>\xD6\xD0\xCE\xC4<!--news--></h1>";
+  const std::string news = "warning: " + templates_ + "/news.html:1:5: 4 byte sequences not " +
+                           "valid in code page UTF-8, read as U+FFFD";
+  const std::string shop = "warning: " + out_ + "/3.asp:1:4: 2 characters that ISO-8859-1 " +
+                           "cannot hold, written as \"?\"";
+  struct Case {
+    std::string news_html;
+    std::vector<std::string> options;
+    int status;
+    std::vector<std::string> err;  // before the summary
+    std::string summary;
+    std::vector<std::string> log;
+  };
+  const Case cases[] = {
+      {gbk,
+       {},
+       cli::kExitOk,
+       {"vavizar build: page 2: " + news, "vavizar build: page 10: " + news},
+       "4 written, 0 unchanged, 0 failed",
+       {"page 2: " + news, "page 10: " + news}},
+      {"<h1><!--news--></h1>",
+       {"--encoding", "ISO-8859-1"},
+       cli::kExitOk,
+       {"vavizar build: page 3: " + shop},
+       "4 written, 0 unchanged, 0 failed",
+       {"page 3: " + shop}},
+      {gbk,
+       {"--strict"},
+       cli::kExitLogged,
+       {"vavizar build: page 2 not written: " + news, "vavizar build: page 10 not written: " + news},
+       "2 written, 0 unchanged, 2 failed",
+       {"page 2: " + news, "page 10: " + news}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.summary);
+    std::filesystem::remove_all(out_);
+    WriteBytes(templates_ + "/news.html", c.news_html);
+    testing::Result r = testing::RunCli(BuildArgs(c.options));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    std::vector<std::string> err = Lines(r.err);
+    EXPECT_EQ(SummaryOf(r.err), "vavizar build: " + c.summary);
+    err.pop_back();
+    EXPECT_EQ(err, c.err);
+    EXPECT_EQ(Lines(testing::ReadBytes(out_ + "/build.log")), c.log);
+  }
+  EXPECT_FALSE(std::filesystem::exists(out_ + "/2.asp"));
+
+  // asp: stderr is the page's log alone, unless --strict asks.
+  testing::Result r = testing::RunCli(
+      {"asp", "--db", db_, "--templates", templates_, "--encoding", "ISO-8859-1", "1", "3"});
+  EXPECT_EQ(r.status, cli::kExitOk);
+  EXPECT_EQ(r.err, "");
+  r = testing::RunCli({"asp", "--db", db_, "--templates", templates_, "--encoding", "ISO-8859-1",
+                       "--strict", "1", "3"});
+  EXPECT_EQ(r.status, cli::kExitLogged);
+  EXPECT_EQ(r.out, "<p>?" "?<%Shop 1%></p>");
+  EXPECT_EQ(r.err,
+            "vavizar asp: warning: <stdout>:1:4: 2 characters that ISO-8859-1 cannot hold, "
+            "written as \"?\"\n");
+  r = testing::RunCli({"exec", "--db", db_, "--templates", templates_, "--strict", "1", "2"});
+  EXPECT_EQ(r.status, cli::kExitLogged);
+  EXPECT_EQ(r.err, "vavizar exec: " + news + "\n");
+}
+
 TEST_F(BuildCommandTest, TheSetDecidesThePages) {
   testing::Result r = testing::RunCli(
       {"build", "--db", db_, "--templates", templates_, "--set", "2", "--out", out_});
