@@ -42,7 +42,9 @@ constexpr const char* kPageOptions =
     "  --templates DIR        the template folder (TempletRoot); not set when omitted\n"
     "  --codepage CP          code page of the template files: a number (936, 1252,\n"
     "                         65001, ...) or a name (GBK, UTF-8); default: the\n"
-    "                         locale's character set, UTF-8 where it names none\n";
+    "                         locale's character set, UTF-8 where it names none\n"
+    "  --busy-timeout MS      how long to wait for a lock a writer holds on a SQLite\n"
+    "                         database, in milliseconds (default 5000)\n";
 
 constexpr const char* kEnvironment =
     "environment (an option given beats its variable):\n"
@@ -144,7 +146,7 @@ const Command kCommands[] = {
      "Writes the server-page code of page PAGE of template set SET to stdout and\n"
      "the lines the call added to the error log to stderr.\n",
      RunPage,
-     {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "busy-timeout"},
      {"strict"},
      2,
      "what is written to stdout"},
@@ -154,7 +156,7 @@ const Command kCommands[] = {
      "Writes page PAGE of template set SET as execute code (script statements) to\n"
      "stdout and the lines the call added to the error log to stderr.\n",
      RunPage,
-     {"db", "odbc", "templates", "codepage", "encoding", "max-chars"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "busy-timeout"},
      {"strict"},
      2,
      "what is written to stdout"},
@@ -162,7 +164,7 @@ const Command kCommands[] = {
      "find template and tag-row mistakes in the pages of a set",
      kCheckUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunCheck(args, output); },
-     {"db", "odbc", "templates", "codepage", "encoding", "set", "page"},
+     {"db", "odbc", "templates", "codepage", "encoding", "set", "page", "busy-timeout"},
      {"json"},
      0,
      "the pages, for the characters it must hold"},
@@ -190,7 +192,8 @@ const Command kCommands[] = {
      "every page of a template set into a folder",
      kBuildUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
-     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs",
+      "busy-timeout"},
      {"exec", "changed", "prune", "no-wait", "strict"},
      0,
      "the files written"},

@@ -7,6 +7,8 @@
 
 #include "platform/failure.h"
 
+#include <cstdint>
+
 namespace vz::cli {
 
 com::Ref<ado::DatabaseConnection> OpenDatabase(const ParsedArgs& args) {
@@ -22,12 +24,20 @@ com::Ref<ado::DatabaseConnection> OpenDatabase(const ParsedArgs& args) {
     if (stat(db->second.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
       throw FatalError("cannot open database '" + db->second + "': it is a folder");
   }
+  const int64_t busy_ms = CountOption(args, "busy-timeout", 0, INT32_MAX, kDefaultBusyTimeoutMs);
   Text connection_string;
   if (db != args.options.end()) {
-    // A plain path is taken for a SQLite file; spelling it out keeps a path
-    // with '=' or ';' in it from being read as a connection string.
-    connection_string = Concat({u"Provider=SQLite;Data Source={", FromUtf8(db->second), u"}"});
-    if (db->second.find('}') != std::string::npos) connection_string = FromUtf8(db->second);
+    // Spelling the path out keeps one with '=' or ';' in it from being read
+    // as a connection string; it is wrapped in a bracket it does not hold.
+    const std::string& path = db->second;
+    const char* wraps[] = {"{}", "\"\"", "''"};
+    connection_string = FromUtf8(path);
+    for (const char* wrap : wraps) {
+      if (path.find(wrap[1]) != std::string::npos) continue;
+      connection_string = FromUtf8("Provider=SQLite;Data Source=" + std::string(1, wrap[0]) + path +
+                                   wrap[1] + ";Busy Timeout=" + std::to_string(busy_ms));
+      break;
+    }
   } else {
     connection_string = FromUtf8(odbc->second);
   }

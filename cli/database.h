@@ -4,12 +4,18 @@
 #ifndef VAVIZAR_CLI_DATABASE_H_
 #define VAVIZAR_CLI_DATABASE_H_
 
+#include <cstdint>
+
 #include "cli/error.h"
 #include "cli/options.h"
 #include "platform/ado/open.h"
 #include "platform/com/ref.h"
 
 namespace vz::cli {
+
+// How long a statement waits for a lock a writer holds on a SQLite database,
+// unless --busy-timeout MS says otherwise.
+inline constexpr int64_t kDefaultBusyTimeoutMs = 5000;
 
 // The connection. Throws a usage Error "give one of --db FILE or --odbc
 // STRING" when neither or both are given, else an Error "cannot open

@@ -653,6 +653,78 @@ TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
   }
 }
 
+// A writer that holds the database locked: a sqlite3 shell in an exclusive
+// transaction, for `seconds`. Ready once the lock is taken.
+class LockedDatabase {
+ public:
+  LockedDatabase(const std::string& db, const std::string& dir, double seconds)
+      : out_(dir + "/locker.out") {
+    std::filesystem::remove(out_);  // an earlier writer's
+    const std::string script = dir + "/locker.sql";
+    WriteBytes(script, ".timeout 20000\nBEGIN EXCLUSIVE;\nUPDATE web_tag SET tag_note = 'x';\n"
+                       ".print locked\n.system sleep " +
+                           std::to_string(seconds) + "\nCOMMIT;\n");
+    const std::string command =
+        "sqlite3 -bail '" + db + "' < '" + script + "' > '" + out_ + "' 2>&1 &";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (testing::ReadBytes(out_).find("locked") == std::string::npos &&
+           std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_NE(testing::ReadBytes(out_).find("locked"), std::string::npos) << testing::ReadBytes(out_);
+  }
+
+ private:
+  std::string out_;
+};
+
+// A database a writer holds is waited for (--busy-timeout, default 5 s)
+// rather than failed at once.
+TEST_F(BuildCommandTest, ALockedDatabaseIsWaitedFor) {
+  {
+    LockedDatabase locked(db_, dir_.path(), 0.5);
+    testing::Result r = testing::RunCli(BuildArgs());
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(SummaryOf(r.err), "vavizar build: 4 written, 0 unchanged, 0 failed");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  LockedDatabase locked(db_, dir_.path(), 1);
+  testing::Result r =
+      testing::RunCli({"asp", "--db", db_, "--busy-timeout", "0", "1", "1"});
+  EXPECT_EQ(r.status, cli::kExitUsage);
+  EXPECT_EQ(r.err, "vavizar asp: cannot open database '" + db_ + "': database is locked\n");
+  r = testing::RunCli(
+      {"asp", "--db", db_, "--templates", templates_, "--busy-timeout", "5000", "1", "1"});
+  EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+  EXPECT_EQ(r.out, PageCode("asp", "1"));
+}
+
+// While a writer holds the database the workers wait: the first signal
+// cannot end the run, the second ends it at once.
+TEST_F(InterruptedBuildTest, ASecondSignalEndsTheRunAtOnce) {
+  ASSERT_EQ(testing::RunCli(BuildArgs()).status, cli::kExitOk);
+  RunSql(db_, "UPDATE web_tag SET tag_code='New' WHERE tag_name='v';");
+  pid_t pid = StartBinary(BuildArgs({"--jobs", "2"}), "/dev/null", "/dev/null");
+  ASSERT_GT(pid, 0);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (testing::ReadBytes(out_ + "/1.asp") != new_code_ &&
+         std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  LockedDatabase locked(db_, dir_.path(), 3);
+  kill(pid, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int wait_status = 0;
+  EXPECT_EQ(waitpid(pid, &wait_status, WNOHANG), 0) << "the first signal ended the run";
+  kill(pid, SIGINT);
+  ASSERT_EQ(waitpid(pid, &wait_status, 0), pid);
+  // Ended by the signal itself, as a shell expects of an interrupted tool.
+  ASSERT_TRUE(WIFSIGNALED(wait_status)) << wait_status;
+  EXPECT_EQ(WTERMSIG(wait_status), SIGINT);
+  const auto [old_files, new_files] = OldAndNew(out_, old_code_, new_code_);
+  EXPECT_EQ(old_files + new_files, static_cast<size_t>(kPages));
+}
+
 // Builds killed at random moments, and page files cut short or altered
 // afterwards as a power loss may leave them: the next --changed run always
 // leaves every page exactly as generated.

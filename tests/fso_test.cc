@@ -367,6 +367,7 @@ TEST_F(CodePageTest, NumbersAndNames) {
   const std::pair<const char*, const char*> cases[] = {
       {"936", "GBK"},   {"65001", "UTF-8"}, {"950", "CP950"},   {"1252", "CP1252"},
       {"932", "CP932"}, {"GBK", "GBK"},     {"utf-8", "utf-8"}, {"ISO-8859-1", "ISO-8859-1"},
+      {"1200", "UTF-16LE"}, {"1201", "UTF-16BE"},
   };
   for (const auto& [setting, name] : cases) {
     SetCodePage(setting);

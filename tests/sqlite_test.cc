@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -277,6 +280,55 @@ TEST(SqliteOpen, BadConnectionStrings) {
     EXPECT_EQ(error.number, c.number);
     EXPECT_EQ(error.description, ErrorDescription(static_cast<AdoError>(c.number)));
   }
+}
+
+TEST(SqliteOpen, BadBusyTimeouts) {
+  for (const char16_t* value : {u"", u"x", u"-1", u"1.5", u"2147483648", u"99999999999"}) {
+    SCOPED_TRACE(ToUtf8(value));
+    ErrorState error = FailureOf(
+        [&] { OpenConnection(Concat({u"Provider=SQLite;Data Source=x.db;Busy Timeout=", value})); });
+    EXPECT_EQ(error.number, kBadArguments);
+  }
+}
+
+// A database in WAL mode in a folder the user cannot write: SQLite cannot
+// make its shared-memory file there, yet with no write-ahead log waiting the
+// file reads as it stands.
+TEST(SqliteOpen, AWalDatabaseInAFolderThatCannotBeWrittenReads) {
+  TempDir dir;
+  const std::string folder = dir / "ro";
+  std::filesystem::create_directories(folder);
+  const std::string path = folder + "/w.db";
+  RunSql(path, "PRAGMA journal_mode=WAL; create table v(x); insert into v values('here');");
+  ASSERT_FALSE(std::filesystem::exists(path + "-wal"));
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  auto read = [&] {
+    com::Ref<DatabaseConnection> db = OpenConnection(FromUtf8(path));
+    com::Ref<Recordset> rs = db->Execute(u"select x from v", adOptionUnspecified);
+    return rs->FieldValue(u"x") == Cell(Text(u"here"));
+  };
+  if (geteuid() != 0) {
+    EXPECT_TRUE(read());
+  } else {
+    // Root writes anywhere: the reader is another user.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+      bool ok = false;
+      try {
+        ok = read();
+      } catch (...) {
+      }
+      _exit(ok ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: could not drop root; 2: not read";
+  }
+  chmod(folder.c_str(), 0755);
 }
 
 TEST(SqliteOpen, MissingFileIsNotCreated) {

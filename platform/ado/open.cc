@@ -82,19 +82,35 @@ const Text* Find(const Attributes& attributes, TextView key) {
   return nullptr;
 }
 
+// The "Busy Timeout" of a SQLite connection string, in milliseconds: a whole
+// number from 0 to 2147483647. kDefaultBusyTimeoutMs when absent; anything
+// else is refused with 3001.
+int BusyTimeout(const Attributes& attributes) {
+  const Text* value = Find(attributes, u"busy timeout");
+  if (value == nullptr) return kDefaultBusyTimeoutMs;
+  if (value->empty() || value->size() > 10) RaiseAdo(kBadArguments);
+  int64_t ms = 0;
+  for (char16_t c : *value) {
+    if (c < u'0' || c > u'9') RaiseAdo(kBadArguments);
+    ms = ms * 10 + (c - u'0');
+  }
+  if (ms > INT32_MAX) RaiseAdo(kBadArguments);
+  return static_cast<int>(ms);
+}
+
 }  // namespace
 
 com::Ref<DatabaseConnection> OpenConnection(const Text& connection_string) {
   std::optional<Attributes> attributes = ParseAttributes(connection_string);
   if (!attributes) {
     if (Trim(connection_string).empty()) RaiseAdo(kBadArguments);
-    return OpenSqlite(connection_string);
+    return OpenSqlite(connection_string, kDefaultBusyTimeoutMs);
   }
   const Text* provider = Find(*attributes, u"provider");
   if (provider != nullptr && EqualsIgnoringAsciiCase(*provider, u"sqlite")) {
     const Text* source = Find(*attributes, u"data source");
     if (source == nullptr || source->empty()) RaiseAdo(kBadArguments);
-    return OpenSqlite(*source);
+    return OpenSqlite(*source, BusyTimeout(*attributes));
   }
   if (provider == nullptr &&
       (Find(*attributes, u"driver") != nullptr || Find(*attributes, u"dsn") != nullptr ||

@@ -6,6 +6,9 @@
 // Connection strings:
 //   "/path/to/file.db"                         SQLite, read-only
 //   "Provider=SQLite;Data Source=/path/x.db"   the same, spelled out
+//   "Provider=SQLite;Data Source=x.db;Busy Timeout=500"
+//                                              waits up to 500 ms for a lock a
+//                                              writer holds (default 5000)
 //   "Driver={PostgreSQL Unicode};Server=..."    ODBC: any string with a Driver,
 //                                               DSN or FileDSN key and no
 //                                               Provider, passed on unchanged

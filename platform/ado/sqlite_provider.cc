@@ -4,7 +4,10 @@
 #include "platform/ado/sqlite_provider.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -223,18 +226,59 @@ SqliteRecordset::~SqliteRecordset() {
 
 }  // namespace
 
-com::Ref<DatabaseConnection> OpenSqlite(const Text& path) {
+namespace {
+
+// `path` as a "file:" URI that opens it as a file nobody changes: no locks
+// and no shared-memory file are needed, so it reads in a folder this process
+// cannot write. Characters a URI gives a meaning to are escaped.
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if (c == '%' || c == '?' || c == '#' || c < 0x20) {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      uri += escaped;
+    } else {
+      uri += static_cast<char>(c);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+// Whether a database in WAL mode cannot be read only because its folder
+// cannot be written (SQLite needs to make the shared-memory file there) and
+// no write-ahead log waits to be read: opened as immutable, it then reads
+// exactly what it holds.
+bool NeedsImmutableOpen(sqlite3* db, const std::string& file) {
+  const int rc = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_CANTOPEN && (rc & 0xFF) != SQLITE_READONLY) return false;
+  struct stat st;
+  return stat((file + "-wal").c_str(), &st) != 0 && errno == ENOENT;
+}
+
+sqlite3* OpenHandle(const std::string& file, int flags, const Text& path) {
   sqlite3* db = nullptr;
-  std::string file = ToUtf8(path);
-  int rc = InjectFault() ? SQLITE_CANTOPEN
-                         : sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  int rc = InjectFault() ? SQLITE_CANTOPEN : sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     // The handle is freed whatever happens; the message is taken first.
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(db, sqlite3_close_v2);
     RaiseSqlite(db, rc, path);
   }
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(db, sqlite3_close_v2);
-  com::Ref<DatabaseConnection> connection(new SqliteConnection(db));
+  return db;
+}
+
+}  // namespace
+
+com::Ref<DatabaseConnection> OpenSqlite(const Text& path, int busy_timeout_ms) {
+  const std::string file = ToUtf8(path);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(
+      OpenHandle(file, SQLITE_OPEN_READONLY, path), sqlite3_close_v2);
+  if (NeedsImmutableOpen(handle.get(), file)) {
+    handle.reset(OpenHandle(ImmutableUri(file), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path));
+  }
+  // A statement that meets a lock held by a writer waits for it this long.
+  sqlite3_busy_timeout(handle.get(), busy_timeout_ms);
+  com::Ref<DatabaseConnection> connection(new SqliteConnection(handle.get()));
   handle.release();  // the connection closes it now
   return connection;
 }

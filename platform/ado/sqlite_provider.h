@@ -8,8 +8,12 @@
 namespace vz::ado {
 
 // Opens the SQLite database file at `path` read-only. A missing file is not
-// created: it fails with -2147467259 and SQLite's message.
-com::Ref<DatabaseConnection> OpenSqlite(const Text& path);
+// created: it fails with -2147467259 and SQLite's message. A statement that
+// meets a writer's lock waits up to `busy_timeout_ms` for it. A database in
+// WAL mode in a folder that cannot be written is read as it stands when no
+// write-ahead log is there.
+inline constexpr int kDefaultBusyTimeoutMs = 5000;
+com::Ref<DatabaseConnection> OpenSqlite(const Text& path, int busy_timeout_ms);
 
 }  // namespace vz::ado
 

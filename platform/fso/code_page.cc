@@ -71,6 +71,8 @@ std::string IconvName(std::string_view number_or_name) {
   if (number_or_name == "936") return "GBK";
   if (number_or_name == "20127") return "ASCII";
   if (number_or_name == "28591") return "ISO-8859-1";
+  if (number_or_name == "1200") return "UTF-16LE";
+  if (number_or_name == "1201") return "UTF-16BE";
   return "CP" + std::string(number_or_name);
 }
 

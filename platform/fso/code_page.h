@@ -23,8 +23,8 @@ void SetCodePage(std::string_view number_or_name);
 std::string CodePage();
 
 // The iconv name for a code-page number or name, without checking that iconv
-// knows it: "936" is "GBK", "65001" "UTF-8", another number N "CPN", and a
-// name stays as it is.
+// knows it: "936" is "GBK", "65001" "UTF-8", "1200" and "1201" "UTF-16LE"
+// and "UTF-16BE", another number N "CPN", and a name stays as it is.
 std::string IconvName(std::string_view number_or_name);
 
 // How the decoder and the encoder convert. kFast converts UTF-8 by hand and
