@@ -74,7 +74,7 @@ std::string Describe(const Failure& f) { return OneLine(f.description()); }
 // With --strict: the page's warnings (cli/page_warnings.h) on one line, or
 // "" when it has none; its inputs read as the component read them.
 std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const Text& set_id,
-                           const Text& page_id, const Text& code, const std::string& encoding) {
+                           const Text& page_id, TextView code, const std::string& encoding) {
   PageInputs inputs;
   try {
     const std::optional<std::string> root = Option(args, "templates");
@@ -108,14 +108,20 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
     page.PutTempletRoot(FromUtf8(*root));
   const Text set_id = FromUtf8(args.positional[0]);
   const Text page_id = FromUtf8(args.positional[1]);
-  Text code =
-      execute ? page.CreateExecuteCode(set_id, page_id) : page.CreateAspCode(set_id, page_id);
+  const com::Bstr code =
+      execute ? page.ExecuteCodeOf(set_id, page_id) : page.AspCodeOf(set_id, page_id);
   Text log = page.GetErrors();
-  output.out += fso::Encode(encoding, code);
+  std::string bytes = fso::Encode(encoding, code.view());
+  if (output.out.empty()) {
+    output.out = std::move(bytes);  // a large page is not copied again
+  } else {
+    output.out += bytes;
+  }
   output.err += ToUtf8(log);
   int status = log.empty() ? kExitOk : kExitLogged;
   if (args.options.count("strict") != 0) {
-    const std::string warnings = StrictWarnings(args, *db, set_id, page_id, code, encoding);
+    const std::string warnings =
+        StrictWarnings(args, *db, set_id, page_id, code.view(), encoding);
     if (!warnings.empty()) {
       output.err += "vavizar " + std::string(command.name) + ": warning: " + warnings + "\n";
       status = kExitLogged;

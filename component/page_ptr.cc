@@ -50,18 +50,26 @@ void PagePtr::PutTempletRoot(TextView root) {
   Check(Target().put_TempletRoot(&raw));
 }
 
-Text PagePtr::CreateAspCode(TextView templet_set_id, TextView page_id) {
+com::Bstr PagePtr::AspCodeOf(TextView templet_set_id, TextView page_id) {
   com::Bstr set_arg(templet_set_id), page_arg(page_id);
-  com::BSTR code = nullptr;
-  Check(Target().CreateAspCode(set_arg.get(), page_arg.get(), &code));
-  return Take(code);
+  com::Bstr code;
+  Check(Target().CreateAspCode(set_arg.get(), page_arg.get(), code.Out()));
+  return code;
+}
+
+com::Bstr PagePtr::ExecuteCodeOf(TextView templet_set_id, TextView page_id) {
+  com::Bstr set_arg(templet_set_id), page_arg(page_id);
+  com::Bstr code;
+  Check(Target().CreateExecuteCode(set_arg.get(), page_arg.get(), code.Out()));
+  return code;
+}
+
+Text PagePtr::CreateAspCode(TextView templet_set_id, TextView page_id) {
+  return Text(AspCodeOf(templet_set_id, page_id).view());
 }
 
 Text PagePtr::CreateExecuteCode(TextView templet_set_id, TextView page_id) {
-  com::Bstr set_arg(templet_set_id), page_arg(page_id);
-  com::BSTR code = nullptr;
-  Check(Target().CreateExecuteCode(set_arg.get(), page_arg.get(), &code));
-  return Take(code);
+  return Text(ExecuteCodeOf(templet_set_id, page_id).view());
 }
 
 }  // namespace vz

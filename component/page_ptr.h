@@ -11,6 +11,7 @@
 #define VAVIZAR_COMPONENT_PAGE_PTR_H_
 
 #include "component/page_interface.h"
+#include "platform/com/bstr.h"
 #include "platform/com/ref.h"
 #include "platform/text.h"
 
@@ -30,6 +31,10 @@ class PagePtr {
   void PutTempletRoot(TextView root);
   Text CreateAspCode(TextView templet_set_id, TextView page_id);
   Text CreateExecuteCode(TextView templet_set_id, TextView page_id);
+  // The same two, as the BSTR the component returned, so that a large page
+  // is not copied once more on its way to the caller.
+  com::Bstr AspCodeOf(TextView templet_set_id, TextView page_id);
+  com::Bstr ExecuteCodeOf(TextView templet_set_id, TextView page_id);
 
   _Page* get() const { return page_.get(); }
   _Page* operator->() const { return page_.get(); }
