@@ -30,9 +30,11 @@ sqlite3 -bail "$work/build/example/site.db" <"$repo/examples/site/site.sql"
 
 # The steps: steps/N.cmd and steps/N.out.
 awk -v dir="$work/steps" '
-  /^```console[[:space:]]*$/ { inside = 1; next }
-  inside && /^```[[:space:]]*$/ { inside = 0; continuing = 0; next }
+  # A block may stand indented in a list; its lines lose that indent.
+  /^ *```console[[:space:]]*$/ { inside = 1; indent = index($0, "`") - 1; next }
+  inside && /^ *```[[:space:]]*$/ { inside = 0; continuing = 0; next }
   !inside { next }
+  { $0 = substr($0, indent + 1) }
   continuing { print > (dir "/" n ".cmd"); continuing = /\\$/; next }
   /^\$ / { n++; printf "" > (dir "/" n ".out"); print substr($0, 3) > (dir "/" n ".cmd");
            continuing = /\\$/; next }
