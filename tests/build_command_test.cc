@@ -111,6 +111,26 @@ class BuildCommandTest : public ::testing::Test {
     return r.out;
   }
 
+  // A site of set 1 in the database db_: pages 1 to `pages` all on
+  // one.html, `lines` lines each using the tag v, whose code is `code`.
+  void MakeOneTemplateSite(int pages, int lines, const std::string& code) {
+    std::string sql = std::string(testing::kSiteSchema) + "BEGIN;\n";
+    for (int page = 1; page <= pages; ++page)
+      sql += "INSERT INTO web_templet VALUES (" + std::to_string(page) + ", 1, 'one.html');\n";
+    sql += "INSERT INTO web_tag VALUES ('v', NULL, '', '" + code + "');\nCOMMIT;\n";
+    RunSql(db_, sql);
+    std::string body;
+    for (int i = 0; i < lines; ++i) body += "<p>line " + std::to_string(i) + " <!--v--></p>\r\n";
+    WriteBytes(templates_ + "/one.html", body);
+  }
+
+  // Waits (up to a minute) until the file at `path` holds `bytes`.
+  void WaitForFile(const std::string& path, const std::string& bytes) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (testing::ReadBytes(path) != bytes && std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
   // The pages whose file was replaced since `before` was taken.
   std::set<std::string> Replaced(const std::map<std::string, ino_t>& before) {
     std::set<std::string> replaced;
@@ -571,14 +591,7 @@ class InterruptedBuildTest : public BuildCommandTest {
   void SetUp() override {
     BuildCommandTest::SetUp();
     db_ = dir_ / "many.db";
-    std::string sql = std::string(testing::kSiteSchema) + "BEGIN;\n";
-    for (int page = 1; page <= kPages; ++page)
-      sql += "INSERT INTO web_templet VALUES (" + std::to_string(page) + ", 1, 'many.html');\n";
-    sql += "INSERT INTO web_tag VALUES ('v', NULL, '', 'Old');\nCOMMIT;\n";
-    RunSql(db_, sql);
-    std::string body;
-    for (int i = 0; i < 50; ++i) body += "<p>line " + std::to_string(i) + " <!--v--></p>\r\n";
-    WriteBytes(templates_ + "/many.html", body);
+    MakeOneTemplateSite(kPages, 50, "Old");
     old_code_ = PageCode("asp", "1");
     RunSql(db_, "UPDATE web_tag SET tag_code='New' WHERE tag_name='v';");
     new_code_ = PageCode("asp", "1");
@@ -706,11 +719,7 @@ TEST_F(InterruptedBuildTest, ASecondSignalEndsTheRunAtOnce) {
   RunSql(db_, "UPDATE web_tag SET tag_code='New' WHERE tag_name='v';");
   pid_t pid = StartBinary(BuildArgs({"--jobs", "2"}), "/dev/null", "/dev/null");
   ASSERT_GT(pid, 0);
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (testing::ReadBytes(out_ + "/1.asp") != new_code_ &&
-         std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  WaitForFile(out_ + "/1.asp", new_code_);
   LockedDatabase locked(db_, dir_.path(), 3);
   kill(pid, SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -731,14 +740,7 @@ TEST_F(InterruptedBuildTest, ASecondSignalEndsTheRunAtOnce) {
 TEST_F(BuildCommandTest, AfterAKillOrADamagedFileTheNextChangedRunRepairsEveryPage) {
   constexpr int kSitePages = 100;
   db_ = dir_ / "kill.db";
-  std::string sql = std::string(testing::kSiteSchema) + "BEGIN;\n";
-  for (int page = 1; page <= kSitePages; ++page)
-    sql += "INSERT INTO web_templet VALUES (" + std::to_string(page) + ", 1, 'kill.html');\n";
-  sql += "INSERT INTO web_tag VALUES ('v', NULL, '', 'Code 0');\nCOMMIT;\n";
-  RunSql(db_, sql);
-  std::string body;
-  for (int i = 0; i < 40; ++i) body += "<p>" + std::to_string(i) + " <!--v--></p>\r\n";
-  WriteBytes(templates_ + "/kill.html", body);
+  MakeOneTemplateSite(kSitePages, 40, "Code 0");
   ASSERT_EQ(testing::RunCli(BuildArgs({"--changed"})).status, cli::kExitOk);
 
   std::mt19937 random(20261208);
