@@ -420,6 +420,24 @@ TEST_F(TextFileTest, GbkFileWith936) {
   EXPECT_EQ(ReadWhole(Windows(dir_ / "gbk.htm")), u"<b>模板</b>\r\n");
 }
 
+TEST_F(TextFileTest, CodePagesThatDecodeAFile) {
+  const std::vector<std::string> common = {"65001", "936", "950", "932", "1252", "NO-SUCH-SET"};
+  const struct {
+    std::string bytes;
+    std::vector<std::string> clean;
+  } cases[] = {
+      {"plain ASCII", {"65001", "936", "950", "932", "1252"}},
+      {"<b>\xE6\xA8\xA1\xE6\x9D\xBF</b>", {"65001", "936", "932"}},  // UTF-8
+      {"<b>\xC4\xA3\xB0\xE5</b>", {"936", "950", "1252"}},         // GBK
+      {"\x81\x30", {}},  // nothing takes a lone lead byte before a digit but GB18030
+  };
+  for (const auto& c : cases) {
+    WriteBytes(dir_ / "t.htm", c.bytes);
+    EXPECT_EQ(CodePagesThatDecode(Windows(dir_ / "t.htm"), common), c.clean) << c.bytes;
+  }
+  EXPECT_TRUE(CodePagesThatDecode(Windows(dir_ / "none.htm"), common).empty());
+}
+
 TEST_F(TextFileTest, Utf8FileWith65001) {
   WriteBytes(dir_ / "utf8.htm", "<b>\xE6\xA8\xA1\xE6\x9D\xBF</b>\n");
   SetCodePage("65001");

@@ -166,6 +166,41 @@ com::Ref<FileSystemObject> CreateFileSystemObject() {
   return com::Ref<FileSystemObject>(new PosixFileSystem());
 }
 
+std::vector<std::string> CodePagesThatDecode(const Text& path,
+                                             const std::vector<std::string>& candidates) {
+  std::vector<std::string> clean;
+  std::string bytes;
+  {
+    const std::string posix = ToUtf8(Replace(path, u"\\", u"/"));
+    const int fd = open(posix.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return clean;
+    struct stat info;
+    bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    char buffer[65536];
+    while (ok) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    if (!ok) return clean;
+  }
+  for (const std::string& candidate : candidates) {
+    try {
+      TextDecoder decoder(IconvName(candidate));
+      Text text;
+      decoder.Feed(bytes, text);
+      decoder.Finish(text);
+      if (decoder.faults().count == 0) clean.push_back(candidate);
+    } catch (const Failure&) {
+      // A set iconv does not know decodes nothing.
+    }
+  }
+  return clean;
+}
+
 int64_t LiveTextStreams() { return live_streams.load(); }
 
 void RaiseFileError(int error, const std::string& posix_path) {

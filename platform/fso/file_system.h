@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/com/ref.h"
 #include "platform/com/unknown.h"
@@ -70,6 +71,13 @@ com::Ref<FileSystemObject> CreateFileSystemObject();
 // The failure for an errno value of open (when the file at `posix_path` was
 // being opened) or of read and close (`posix_path` empty). Raises it.
 [[noreturn]] void RaiseFileError(int error, const std::string& posix_path);
+
+// The code pages of `candidates` (numbers or names) in which every byte of
+// the file at `path` ("/" and "\\" both separate folders) is valid, in the
+// order given; those iconv does not know are left out. Empty when the file
+// cannot be read. For telling an author which code page a template is in.
+std::vector<std::string> CodePagesThatDecode(const Text& path,
+                                             const std::vector<std::string>& candidates);
 
 // Number of text streams not yet released, on all threads; a leak check.
 int64_t LiveTextStreams();
