@@ -9,6 +9,8 @@
 //            opening tag with a far closing one)
 //   Runaway  nested tags and a code with three "[data]": the text triples
 //            pass after pass until the working limit stops it
+//   W1_Assemble  W1 as a page's assembly runs it: one tag row, `box`, with
+//            the index of the page's comments built and brought up to date
 //
 // The *_Literal benchmarks run the literal form once; compare the figures of
 // one run, the machine is shared.
@@ -19,6 +21,7 @@
 #include <map>
 #include <utility>
 
+#include "generate/asp_code.h"
 #include "generate/expand_tag.h"
 #include "platform/failure.h"
 #include "platform/text.h"
@@ -157,6 +160,28 @@ void RunLiteral(benchmark::State& state, const char* which) {
   }
   state.counters["in_chars"] = static_cast<double>(page.size());
 }
+
+void BM_W1_Assemble(benchmark::State& state) {
+  const Text& page = Input("W1", static_cast<int>(state.range(0)));
+  ado::RowTable rows;
+  rows.columns = 4;
+  rows.rows = 1;
+  rows.cells = {kName, Text(), Text(), kBoxCode};
+  size_t out_size = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Text in = page;
+    state.ResumeTiming();
+    Text out = AssembleAspCode(std::move(in), rows);
+    out_size = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["in_chars"] = static_cast<double>(page.size());
+  state.counters["out_chars"] = static_cast<double>(out_size);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(page.size()));
+}
+BENCHMARK(BM_W1_Assemble)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 #define VZ_PAIR(which, fast_args, literal_args)                                     \
   void BM_##which##_Fast(benchmark::State& state) { RunFast(state, #which); }       \
