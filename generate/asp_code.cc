@@ -169,9 +169,12 @@ TagSightings OpeningTagIndex::Sightings(TextView name) const {
 
 Text AssembleAspCode(Text text, const ado::RowTable& tags, const ExpandLimits& limits) {
   if (tags.rows == 0) return text;
-  if (tags.columns < 4) Raise(kSubscriptOutOfRange);
+  // The bounds become 16-bit row indexes before anything else about the
+  // table is looked at, so a table too long for them fails with 6 whatever
+  // its shape.
   const int16_t last = RowIndex(int64_t{tags.rows} - 1);
   const int16_t first = RowIndex(0);
+  if (tags.columns < 4) Raise(kSubscriptOutOfRange);
   // A row whose name has no opening tag in the text leaves it unchanged, so
   // it is only checked, not expanded; the index answers that without a scan
   // of the whole text, and is renewed only when a row changed the text.

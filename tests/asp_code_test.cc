@@ -95,6 +95,20 @@ TEST(AssembleAspCode, SixteenBitRowIndex) {
   rows.emplace_back(Text(u"t"), ado::Cell{});
   // Past 32,768 rows the failure comes before any row: the NULL is not met.
   EXPECT_EQ(FailureOf([&] { AssembleAspCode(u"<!--t-->", Table(rows)); }), kOverflow);
+  // Nor are too few columns: the last index overflows first. With 32,768
+  // rows it does not, and the first cell is out of range.
+  const struct {
+    int32_t rows;
+    int32_t failure;
+  } kNarrow[] = {{32769, kOverflow}, {32768, kSubscriptOutOfRange}};
+  for (const auto& narrow : kNarrow) {
+    ado::RowTable table;
+    table.columns = 2;
+    table.rows = narrow.rows;
+    table.cells.resize(2 * static_cast<size_t>(narrow.rows), Text(u"t"));
+    EXPECT_EQ(FailureOf([&] { AssembleAspCode(u"<!--t-->", table); }), narrow.failure)
+        << narrow.rows << " rows";
+  }
 }
 
 TEST(OpeningTagIndex, AnswersAsASearchWould) {
