@@ -334,6 +334,181 @@ int64_t AttributeLinesLength(TextView attributes) {
   return length;
 }
 
+constexpr TextView kCommentEnd = u"-->";
+constexpr TextView kData = u"[data]";
+constexpr TextView kCodeOpen = u"<%";
+constexpr TextView kCodeClose = u"%>";
+
+// The code cut at its "[data]" markers, left to right without overlap.
+std::vector<TextView> CodePieces(TextView code) {
+  std::vector<TextView> pieces;
+  size_t done = 0;
+  for (size_t at = vz::Find(code, kData); at != npos; at = vz::Find(code, kData, done)) {
+    pieces.push_back(code.substr(done, at - done));
+    done = at + kData.size();
+  }
+  pieces.push_back(code.substr(done));
+  return pieces;
+}
+
+// Where a form first occurs: from the sightings when given, else searched.
+size_t FirstOf(const std::vector<size_t>* starts, TextView text, TextView form) {
+  if (starts != nullptr) return starts->empty() ? npos : starts->front();
+  return vz::Find(text, form);
+}
+
+Unknown UnknownOf(const Text& form, const std::vector<size_t>* starts, size_t first,
+                  size_t text_size) {
+  return starts != nullptr ? Unknown(form, *starts) : Unknown(form, first, text_size);
+}
+
+// The passes of one call over one page: the tag's three forms, the code cut
+// at its markers, and, for each form, where it may still occur.
+class Expansion {
+ public:
+  struct Forms {
+    Text with_attributes;  // "<!--" N " "
+    Text plain;            // "<!--" N "-->"
+    Text closing;          // "<!--/" N "-->"
+  };
+
+  Expansion(GapText& page, TextView tag_name, TextView tag_code, int64_t max_length,
+            const Forms& forms, const TagSightings* sightings, size_t first_with_attributes,
+            size_t first_plain, size_t first_closing)
+      : page_(page),
+        tag_name_(tag_name),
+        tag_code_(tag_code),
+        max_length_(max_length),
+        closing_size_(forms.closing.size()),
+        pieces_(CodePieces(tag_code)),
+        attribute_form_(UnknownOf(forms.with_attributes,
+                                  sightings ? &sightings->with_attributes : nullptr,
+                                  first_with_attributes, page.size())),
+        plain_form_(UnknownOf(forms.plain, sightings ? &sightings->plain : nullptr, first_plain,
+                              page.size())),
+        closing_tags_(UnknownOf(forms.closing, sightings ? &sightings->closing : nullptr,
+                                first_closing, page.size())) {}
+
+  // Expands opening tags until none is left.
+  void Run() {
+    for (size_t e = FirstOpening(); e != npos; e = FirstOpening()) ExpandAt(e);
+  }
+
+ private:
+  // As long as an opening tag with attributes is left it goes first.
+  size_t FirstOpening() {
+    size_t e = attribute_form_.First(page_, 0);
+    return e != npos ? e : plain_form_.First(page_, 0);
+  }
+
+  // One pass: the opening tag at `e`, with the first closing tag after its
+  // "-->" when the text holds any.
+  void ExpandAt(size_t e) {
+    const size_t f = CommentEnd(e);
+    const size_t after_open = f + kCommentEnd.size();
+    AttributeLines(e, f);
+    size_t o = closing_tags_.First(page_, 0);
+    if (o == npos) {
+      CheckLength(static_cast<int64_t>(page_.size()) - static_cast<int64_t>(after_open - e) + 4 +
+                  Int(attribute_lines_.size()) + Int(tag_code_.size()));
+      ReplaceByBlock(e, after_open, tag_code_);
+      return;
+    }
+    if (o < after_open) o = closing_tags_.First(page_, after_open);
+    if (o == npos) Raise(kInvalidArgument);
+    const size_t rest = o + closing_size_;
+    const int64_t markers = Int(pieces_.size()) - 1;
+    CheckLength(static_cast<int64_t>(page_.size()) - static_cast<int64_t>(rest - e) + 4 +
+                Int(attribute_lines_.size()) + Int(tag_code_.size()) - 6 * markers +
+                markers * (Int(o - after_open) + 4));
+    if (markers == 0) {
+      ReplaceByBlock(e, rest, tag_code_);
+    } else {
+      ReplaceClosingTag(o, rest, after_open);
+      ReplaceByBlock(e, after_open, pieces_[0]);
+    }
+  }
+
+  // The first "-->" at or after the start of the opening tag at `e`.
+  size_t CommentEnd(size_t e) {
+    const size_t f = page_.Find(kCommentEnd, e, page_.size());
+    if (f == npos) {
+      Raise(kInvalidArgument,
+            InvalidArgument({u"tag <!--", tag_name_, u" at ",
+                             DecimalText(static_cast<int64_t>(e) + 1), u" has no -->"}));
+    }
+    return f;
+  }
+
+  // The assignment lines of the opening tag at `e` whose "-->" is at `f`:
+  // none unless there is room for attribute text after the name's blank.
+  void AttributeLines(size_t e, size_t f) {
+    attribute_lines_.clear();
+    const size_t name_end = e + 4 + tag_name_.size();
+    if (f > name_end) {
+      attributes_.clear();
+      page_.CopyTo(name_end + 1, f, attributes_);
+      CheckTextLength(AttributeLinesLength(attributes_));
+      AppendAttributeLines(attributes_, attribute_lines_);
+    }
+  }
+
+  void CheckLength(int64_t length) const {
+    if (length > max_length_) Raise(kOutOfStringSpace);
+  }
+
+  // Replaces [from, to) by "<%" + attribute lines + `code` + "%>".
+  void ReplaceByBlock(size_t from, size_t to, TextView code) {
+    block_.clear();
+    block_ += kCodeOpen;
+    block_ += attribute_lines_;
+    block_ += code;
+    block_ += kCodeClose;
+    page_.Replace(from, to, block_);
+    Edited(from, to, block_.size());
+  }
+
+  // The content stays where it is; the closing tag at [o, rest) becomes the
+  // code after the first marker, with further copies of the content (from
+  // `after_open` to `o`) for further markers, taken straight from the text
+  // before it.
+  void ReplaceClosingTag(size_t o, size_t rest, size_t after_open) {
+    parts_.clear();
+    parts_.push_back(kCodeOpen);
+    if (!pieces_[1].empty()) parts_.push_back(pieces_[1]);
+    for (size_t i = 2; i < pieces_.size(); ++i) {
+      parts_.push_back(kCodeClose);
+      parts_.push_back(TextView());  // the content
+      parts_.push_back(kCodeOpen);
+      if (!pieces_[i].empty()) parts_.push_back(pieces_[i]);
+    }
+    parts_.push_back(kCodeClose);
+    Edited(o, rest, page_.ReplaceWithCopies(o, rest, parts_, after_open));
+  }
+
+  void Edited(size_t from, size_t to, size_t inserted) {
+    attribute_form_.Edit(from, to, inserted);
+    plain_form_.Edit(from, to, inserted);
+    closing_tags_.Edit(from, to, inserted);
+  }
+
+  static int64_t Int(size_t n) { return static_cast<int64_t>(n); }
+
+  GapText& page_;
+  TextView tag_name_;
+  TextView tag_code_;
+  int64_t max_length_;
+  size_t closing_size_;
+  std::vector<TextView> pieces_;
+  Unknown attribute_form_;
+  Unknown plain_form_;
+  Unknown closing_tags_;
+  Text attributes_;
+  Text attribute_lines_;
+  Text block_;
+  std::vector<TextView> parts_;
+};
+
 }  // namespace
 
 Text AttributesToCode(Text attributes) {
@@ -351,149 +526,26 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
 
 Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits,
                const TagSightings* sightings, TextChange* change) {
-  const Text with_attributes = Concat({u"<!--", tag_name, u" "});
-  const Text plain = Concat({u"<!--", tag_name, u"-->"});
-  const Text closing = Concat({u"<!--/", tag_name, u"-->"});
-  constexpr TextView kCommentEnd = u"-->";
-  constexpr TextView kData = u"[data]";
-  constexpr TextView kCodeOpen = u"<%";
-  constexpr TextView kCodeClose = u"%>";
-
+  const Expansion::Forms forms{Concat({u"<!--", tag_name, u" "}),
+                               Concat({u"<!--", tag_name, u"-->"}),
+                               Concat({u"<!--/", tag_name, u"-->"})};
   if (change != nullptr) *change = {text.size(), text.size()};
-  auto first_of = [](const std::vector<size_t>& starts) {
-    return starts.empty() ? npos : starts.front();
-  };
   const size_t first_with_attributes =
-      sightings != nullptr ? first_of(sightings->with_attributes) : vz::Find(text, with_attributes);
-  const size_t first_plain =
-      sightings != nullptr ? first_of(sightings->plain) : vz::Find(text, plain);
+      FirstOf(sightings ? &sightings->with_attributes : nullptr, text, forms.with_attributes);
+  const size_t first_plain = FirstOf(sightings ? &sightings->plain : nullptr, text, forms.plain);
   if (first_with_attributes == npos && first_plain == npos) return text;
-  if (vz::Find(tag_code, with_attributes) != npos || vz::Find(tag_code, plain) != npos) {
+  if (vz::Find(tag_code, forms.with_attributes) != npos ||
+      vz::Find(tag_code, forms.plain) != npos) {
     Raise(kInvalidArgument,
           InvalidArgument({u"the code of tag <!--", tag_name, u" holds its own opening tag"}));
   }
-
-  // The code cut at its "[data]" markers, left to right without overlap.
-  std::vector<TextView> pieces;
-  {
-    TextView code = tag_code;
-    size_t done = 0;
-    for (size_t at = vz::Find(code, kData); at != npos; at = vz::Find(code, kData, done)) {
-      pieces.push_back(code.substr(done, at - done));
-      done = at + kData.size();
-    }
-    pieces.push_back(code.substr(done));
-  }
-  const size_t markers = pieces.size() - 1;
   const int64_t max_length = std::clamp<int64_t>(limits.max_length, 0, kMaxTextLength);
-
-  const size_t name_length = tag_name.size();
   const size_t first_closing =
-      sightings != nullptr ? first_of(sightings->closing) : vz::Find(text, closing);
+      FirstOf(sightings ? &sightings->closing : nullptr, text, forms.closing);
   GapText page(std::move(text), static_cast<size_t>(max_length) + 1024);
-  Unknown attribute_form = sightings != nullptr
-                               ? Unknown(with_attributes, sightings->with_attributes)
-                               : Unknown(with_attributes, first_with_attributes, page.size());
-  Unknown plain_form = sightings != nullptr ? Unknown(plain, sightings->plain)
-                                            : Unknown(plain, first_plain, page.size());
-  Unknown closing_tags = sightings != nullptr ? Unknown(closing, sightings->closing)
-                                              : Unknown(closing, first_closing, page.size());
-
-  Text attribute_lines;
-  Text block;
-  std::vector<TextView> closing_parts;
-  for (;;) {
-    size_t e = attribute_form.First(page, 0);
-    if (e == npos) e = plain_form.First(page, 0);
-    if (e == npos) break;
-    const size_t n = page.size();
-
-    const size_t f = page.Find(kCommentEnd, e, n);
-    if (f == npos) {
-      Raise(kInvalidArgument,
-            InvalidArgument({u"tag <!--", tag_name, u" at ",
-                             DecimalText(static_cast<int64_t>(e) + 1), u" has no -->"}));
-    }
-    const size_t after_open = f + kCommentEnd.size();
-
-    attribute_lines.clear();
-    if (f > e + name_length + 4) {
-      Text attributes;
-      page.CopyTo(e + name_length + 5, f, attributes);
-      CheckTextLength(AttributeLinesLength(attributes));
-      AppendAttributeLines(attributes, attribute_lines);
-    }
-    const int64_t lines_length = static_cast<int64_t>(attribute_lines.size());
-    const int64_t code_length = static_cast<int64_t>(tag_code.size());
-
-    size_t o = closing_tags.First(page, 0);
-    if (o == npos) {
-      int64_t length = static_cast<int64_t>(n) - static_cast<int64_t>(after_open - e) + 4 +
-                       lines_length + code_length;
-      if (length > max_length) Raise(kOutOfStringSpace);
-      block.clear();
-      block += u"<%";
-      block += attribute_lines;
-      block += tag_code;
-      block += u"%>";
-      page.Replace(e, after_open, block);
-      attribute_form.Edit(e, after_open, block.size());
-      plain_form.Edit(e, after_open, block.size());
-      closing_tags.Edit(e, after_open, block.size());
-      continue;
-    }
-    if (o < after_open) o = closing_tags.First(page, after_open);
-    if (o == npos) Raise(kInvalidArgument);
-
-    const size_t rest = o + closing.size();
-    const int64_t content_length = static_cast<int64_t>(o - after_open);
-    const int64_t length = static_cast<int64_t>(n) - static_cast<int64_t>(rest - e) + 4 +
-                           lines_length + code_length - 6 * static_cast<int64_t>(markers) +
-                           static_cast<int64_t>(markers) * (content_length + 4);
-    if (length > max_length) Raise(kOutOfStringSpace);
-
-    if (markers == 0) {
-      block.clear();
-      block += u"<%";
-      block += attribute_lines;
-      block += tag_code;
-      block += u"%>";
-      page.Replace(e, rest, block);
-      attribute_form.Edit(e, rest, block.size());
-      plain_form.Edit(e, rest, block.size());
-      closing_tags.Edit(e, rest, block.size());
-      continue;
-    }
-
-    // The content stays where it is; the closing tag becomes the code after
-    // the first marker, with further copies of the content for further
-    // markers taken straight from the text before it. Then the opening tag
-    // becomes the code before the first marker.
-    closing_parts.clear();
-    closing_parts.push_back(kCodeOpen);
-    if (!pieces[1].empty()) closing_parts.push_back(pieces[1]);
-    for (size_t i = 2; i <= markers; ++i) {
-      closing_parts.push_back(kCodeClose);
-      closing_parts.push_back(TextView());  // the content
-      closing_parts.push_back(kCodeOpen);
-      if (!pieces[i].empty()) closing_parts.push_back(pieces[i]);
-    }
-    closing_parts.push_back(kCodeClose);
-    const size_t written = page.ReplaceWithCopies(o, rest, closing_parts, after_open);
-    attribute_form.Edit(o, rest, written);
-    plain_form.Edit(o, rest, written);
-    closing_tags.Edit(o, rest, written);
-
-    block.clear();
-    block += u"<%";
-    block += attribute_lines;
-    block += pieces[0];
-    block += u"%>";
-    page.Replace(e, after_open, block);
-    attribute_form.Edit(e, after_open, block.size());
-    plain_form.Edit(e, after_open, block.size());
-    closing_tags.Edit(e, after_open, block.size());
-  }
+  Expansion(page, tag_name, tag_code, max_length, forms, sightings, first_with_attributes,
+            first_plain, first_closing)
+      .Run();
   if (change != nullptr) *change = {page.unchanged_prefix(), page.unchanged_suffix()};
   return page.Take();
 }
