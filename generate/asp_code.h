@@ -16,7 +16,6 @@
 #define VAVIZAR_GENERATE_ASP_CODE_H_
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "generate/expand_tag.h"
@@ -28,57 +27,65 @@ namespace vz {
 // Applies every row of `tags` to `templet`.
 Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits& limits = {});
 
-// Which tag names have an opening tag in a text: a record of where "<!--"
-// stands and of the four characters after each, so that asking about one name
-// compares a few numbers per comment instead of scanning the text.
-class OpeningTagIndex {
+// The same on a page text made by the caller (tests make it of small blocks).
+void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits);
+
+// Where the tags of a name stand in a page text, and whether they stand
+// there at all. The page text keeps every place of "<!--" with the key of
+// the word after it; the index counts, for every name of up to kShortName
+// characters that an opening tag at such a place could have (the
+// characters before each blank or "-->" within reach), a hash of that name,
+// and for a longer name a hash of its start. Most names asked about have no
+// opening tag, and for them the answer is one look-up; for the others only
+// the places with the name's key are looked at in the text. The counts
+// follow the page text's edits; the page text must outlive the index.
+class OpeningTagIndex final : public PageText::Observer {
  public:
-  explicit OpeningTagIndex(TextView text) { Rebuild(text); }
+  explicit OpeningTagIndex(PageText& page);
+  ~OpeningTagIndex();
+  OpeningTagIndex(const OpeningTagIndex&) = delete;
+  OpeningTagIndex& operator=(const OpeningTagIndex&) = delete;
 
-  // Takes a new text; every later question is about it.
-  void Rebuild(TextView text);
+  // Adds every place of the three forms of the tag `name` in the text to
+  // `sightings`. Returns whether an opening tag of the name occurs, that is
+  // "<!--" + name + " " or "<!--" + name + "-->"; when none does the
+  // sightings may be left incomplete.
+  bool Sightings(TextView name, TagSightings& sightings) const;
 
-  // Takes the text that an expansion made of the previous one, given what
-  // it changed; only the changed stretch is searched again.
-  void Update(TextView text, const TextChange& change);
+  void Removing(const PageText& text, size_t at) override { Count(text, at, -1); }
+  void Added(const PageText& text, size_t at) override { Count(text, at, +1); }
 
-  // Whether "<!--" + name + " " or "<!--" + name + "-->" occurs in the text.
-  bool Occurs(TextView name) const;
-
-  // Every place of the three forms of the tag `name` in the text.
-  TagSightings Sightings(TextView name) const;
+  static constexpr size_t kShortName = 16;
+  // How far past a place of "<!--" its names can reach: the name and a "-->".
+  static constexpr size_t kReach = 4 + kShortName + 3;
 
  private:
-  // Up to four characters packed 16 bits each, the first in the high bits;
-  // missing characters are 0.
-  static uint64_t Pack(TextView chars);
+  void Count(const PageText& text, size_t at, int32_t delta);
 
-  // The comments, in text order: where each "<!--" stands, the Pack of the
-  // four characters after it, and the hashes of the names of up to
-  // kShortName characters that an opening tag there could have (those
-  // before a blank or a "-->"); the hashes of comment i end at names_end[i].
-  struct Entries {
-    std::vector<int32_t> comments;
-    std::vector<uint64_t> keys;
-    std::vector<size_t> names;
-    std::vector<int32_t> names_end;
+  // An open-addressing table from name hashes to counts; a count that falls
+  // to zero keeps its slot until the table grows.
+  class Counts {
+   public:
+    Counts() : keys_(kInitial, 0), counts_(kInitial, 0) {}
+    int32_t Get(uint64_t key) const { return counts_[Slot(key)]; }
+    void Add(uint64_t key, int32_t delta);
+    // Makes room for `keys` keys without growing.
+    void Reserve(size_t keys);
+
+   private:
+    static constexpr size_t kInitial = 1024;
+    size_t Slot(uint64_t key) const;
+    // Moves the keys still counted into a table of `slots` slots.
+    void Rehash(size_t slots);
+    std::vector<uint64_t> keys_;  // 0: free
+    std::vector<int32_t> counts_;
+    size_t used_ = 0;
   };
-  static constexpr size_t kShortName = 32;
 
-  // Appends the comments that start in [from, to) of the text.
-  void Scan(size_t from, size_t to, Entries& into) const;
-  // Adds `delta` to the counts of the names of comments [from, to) of
-  // `entries`.
-  void Tally(const Entries& entries, size_t from, size_t to, int32_t delta);
-  // The comments whose first characters agree with those of `name`.
-  template <typename Visit>
-  void ForEachCandidate(TextView name, Visit&& visit) const;
-
-  TextView text_;
-  Entries entries_;
-  // How many comments could open each short name, by hash. A short name
-  // missing here has no opening tag, and most names asked about have none.
-  std::unordered_map<size_t, int32_t> short_names_;
+  PageText& page_;
+  Counts counts_;
+  Text scratch_;
+  mutable Text slashed_;
 };
 
 }  // namespace vz

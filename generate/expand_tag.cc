@@ -19,170 +19,13 @@
 // "where is the first X?" then costs about the distance the search really has
 // to cover, instead of the whole text.
 //
-// The text lives in a gap buffer with the gap at the last edit: edits mostly
-// move forward through the text, so moving the gap costs little.
+// The text lives in a PageText, whose blocks make each edit cost about one
+// block wherever it lies.
 
 namespace vz {
 namespace {
 
 constexpr size_t npos = TextView::npos;
-
-// A text with a movable hole: [0, gap_begin_) and [gap_end_, capacity) of
-// the storage hold the characters, in that order. The storage is the text the
-// caller handed over, so that the result can go back in it without a copy.
-class GapText {
- public:
-  GapText(Text storage, size_t max_capacity)
-      : storage_(std::move(storage)), max_capacity_(max_capacity) {
-    gap_begin_ = storage_.size();
-    unchanged_prefix_ = unchanged_suffix_ = gap_begin_;
-    // A text that comes back from an earlier expansion has room to spare
-    // already; it is reallocated only when it has almost none.
-    size_t capacity = storage_.capacity();
-    if (capacity < gap_begin_ + gap_begin_ / 16 + 256) {
-      capacity = gap_begin_ + gap_begin_ / 4 + 256;
-      ReserveText(storage_, capacity);  // large pages for a large text
-    }
-    storage_.resize(capacity);
-    gap_end_ = storage_.size();
-  }
-
-  // How many characters at the start and at the end no Replace has touched.
-  size_t unchanged_prefix() const { return unchanged_prefix_; }
-  size_t unchanged_suffix() const { return unchanged_suffix_; }
-
-  size_t size() const { return gap_begin_ + (storage_.size() - gap_end_); }
-
-  // Appends the characters [from, to) to `out`.
-  void CopyTo(size_t from, size_t to, Text& out) const {
-    if (from < gap_begin_) {
-      size_t end = std::min(to, gap_begin_);
-      out.append(storage_.data() + from, end - from);
-      from = end;
-    }
-    if (from < to) out.append(Right() + (from - gap_begin_), to - from);
-  }
-
-  // The first start q in [lo, hi) where `needle` occurs, or npos.
-  // REQUIRES: needle is not empty.
-  size_t Find(TextView needle, size_t lo, size_t hi) {
-    const size_t m = needle.size();
-    const size_t n = size();
-    if (n < m) return npos;
-    hi = std::min(hi, n - m + 1);
-    if (lo >= hi) return npos;
-    // Occurrences wholly before the gap.
-    if (gap_begin_ >= m && lo <= gap_begin_ - m) {
-      size_t end = std::min(gap_begin_, hi + m - 1);
-      size_t q = vz::Find(TextView(storage_.data(), end), needle, lo);
-      if (q != npos) return q;
-    }
-    // Occurrences that straddle the gap.
-    size_t first = std::max(lo, gap_begin_ >= m - 1 ? gap_begin_ - (m - 1) : 0);
-    size_t last = std::min(hi, gap_begin_);
-    if (first < last && gap_begin_ < n) {
-      window_.clear();
-      CopyTo(first, std::min(n, last + m - 1), window_);
-      size_t q = vz::Find(window_, needle, 0);
-      if (q != npos) return first + q;
-    }
-    // Occurrences wholly after the gap.
-    size_t from = std::max(lo, gap_begin_);
-    if (from < hi) {
-      size_t end = std::min(n, hi + m - 1) - gap_begin_;
-      size_t q = vz::Find(TextView(Right(), end), needle, from - gap_begin_);
-      if (q != npos) return gap_begin_ + q;
-    }
-    return npos;
-  }
-
-  // Replaces the characters [from, to) by the parts one after another, an
-  // empty part standing for the characters [copy_from, from) of this text.
-  // Returns how many characters were written. The copies come straight from
-  // the text, so a long stretch copied many times is never held twice.
-  // REQUIRES: copy_from <= from; no part points into this buffer.
-  size_t ReplaceWithCopies(size_t from, size_t to, const std::vector<TextView>& parts,
-                           size_t copy_from) {
-    const size_t copy_length = from - copy_from;
-    size_t total = 0;
-    for (TextView part : parts) total += part.empty() ? copy_length : part.size();
-    RemoveForInsert(from, to, total);
-    // [copy_from, from) lies before the gap, which only ever fills after it.
-    char16_t* d = storage_.data();
-    for (TextView part : parts) {
-      if (part.empty()) {
-        if (copy_length != 0) std::memcpy(d + gap_begin_, d + copy_from, copy_length * 2);
-        gap_begin_ += copy_length;
-      } else {
-        std::memcpy(d + gap_begin_, part.data(), part.size() * 2);
-        gap_begin_ += part.size();
-      }
-    }
-    return total;
-  }
-
-  // Replaces the characters [from, to) by `insert`.
-  // REQUIRES: insert does not point into this buffer.
-  void Replace(size_t from, size_t to, TextView insert) {
-    RemoveForInsert(from, to, insert.size());
-    if (!insert.empty())
-      std::memcpy(storage_.data() + gap_begin_, insert.data(), insert.size() * 2);
-    gap_begin_ += insert.size();
-  }
-
-  Text Take() {
-    const size_t n = size();
-    MoveGap(n);
-    storage_.resize(n);
-    return std::move(storage_);
-  }
-
- private:
-  const char16_t* Right() const { return storage_.data() + gap_end_; }
-
-  // Drops the characters [from, to) and leaves the gap at `from` with room
-  // for `inserted` characters.
-  void RemoveForInsert(size_t from, size_t to, size_t inserted) {
-    unchanged_prefix_ = std::min(unchanged_prefix_, from);
-    unchanged_suffix_ = std::min(unchanged_suffix_, size() - to);
-    MoveGap(from);
-    gap_end_ += to - from;
-    if (gap_end_ - gap_begin_ < inserted) Grow(inserted);
-  }
-
-  void MoveGap(size_t to) {
-    char16_t* d = storage_.data();
-    if (to < gap_begin_) {
-      size_t k = gap_begin_ - to;
-      std::memmove(d + gap_end_ - k, d + to, k * 2);
-      gap_begin_ = to;
-      gap_end_ -= k;
-    } else if (to > gap_begin_) {
-      size_t k = to - gap_begin_;
-      std::memmove(d + gap_begin_, d + gap_end_, k * 2);
-      gap_begin_ = to;
-      gap_end_ += k;
-    }
-  }
-
-  void Grow(size_t need) {
-    const size_t tail = storage_.size() - gap_end_;
-    const size_t capacity = std::max(size() + need, std::min(storage_.size() * 2, max_capacity_));
-    ReserveText(storage_, capacity);
-    storage_.resize(capacity);
-    char16_t* d = storage_.data();
-    std::memmove(d + capacity - tail, d + gap_end_, tail * 2);
-    gap_end_ = capacity - tail;
-  }
-
-  Text storage_;
-  size_t max_capacity_;
-  size_t unchanged_prefix_ = 0;
-  size_t unchanged_suffix_ = 0;
-  size_t gap_begin_ = 0;
-  size_t gap_end_ = 0;
-  Text window_;
-};
 
 // The start positions of one pattern that are not yet known to be free of it:
 // a short sorted list of disjoint stretches [lo, hi). Everything outside the
@@ -202,7 +45,7 @@ class Unknown {
   }
 
   // The first occurrence at or after `from`, or npos.
-  size_t First(GapText& text, size_t from) {
+  size_t First(PageText& text, size_t from) {
     for (size_t i = 0; i < stretches_.size();) {
       auto [lo, hi] = stretches_[i];
       if (hi <= from) {
@@ -223,7 +66,7 @@ class Unknown {
       if (lo < start && start < q) {
         stretches_[i].second = start;
         stretches_.insert(stretches_.begin() + static_cast<ptrdiff_t>(i) + 1, {q, hi});
-        Compact();
+        if (stretches_.size() > 2 * kMaxStretches) Compact();
       } else {
         stretches_[i].first = lo < start ? lo : q;
       }
@@ -233,42 +76,42 @@ class Unknown {
   }
 
   // Maps the list through the replacement of [from, to) by `inserted`
-  // characters.
-  void Edit(size_t from, size_t to, size_t inserted) {
+  // characters. The start positions whose occurrence would overlap the new
+  // characters, [from - m + 1, from + inserted), are unknown when
+  // `may_hold` and known to be free otherwise (the caller has seen that no
+  // occurrence can start there); the stretches the edit touches are cut or
+  // joined to them accordingly, and those after it move.
+  void Edit(size_t from, size_t to, size_t inserted, bool may_hold) {
     const size_t m = pattern_.size();
-    size_t new_lo = from >= m - 1 ? from - (m - 1) : 0;
-    size_t new_hi = from + inserted;
-    std::vector<std::pair<size_t, size_t>>& out = scratch_;
-    out.clear();
-    bool placed = false;
-    auto place = [&] {
-      if (!out.empty() && out.back().second >= new_lo) {
-        out.back().second = std::max(out.back().second, new_hi);
-      } else {
-        out.push_back({new_lo, new_hi});
+    const size_t lo = from >= m - 1 ? from - (m - 1) : 0;
+    const size_t hi = from + inserted;
+    auto moved = [&](size_t at) { return at - to + from + inserted; };
+    // [first, last) are the stretches that reach into [lo, to); edits come
+    // mostly near the end of the list.
+    size_t first = stretches_.size();
+    while (first > 0 && stretches_[first - 1].second > lo) --first;
+    size_t last = first;
+    while (last < stretches_.size() && stretches_[last].first < to) ++last;
+    pieces_.clear();
+    if (may_hold) {
+      pieces_.push_back({lo, hi});
+      if (first < last) {
+        pieces_[0].first = std::min(lo, stretches_[first].first);
+        if (stretches_[last - 1].second > to)
+          pieces_[0].second = std::max(hi, moved(stretches_[last - 1].second));
       }
-      placed = true;
-    };
-    for (auto [lo, hi] : stretches_) {
-      if (hi <= new_lo) {
-        out.push_back({lo, hi});
-      } else if (lo >= to) {
-        if (!placed) place();
-        size_t shifted_lo = lo - to + from + inserted;
-        size_t shifted_hi = hi - to + from + inserted;
-        if (out.back().second >= shifted_lo) {
-          out.back().second = std::max(out.back().second, shifted_hi);
-        } else {
-          out.push_back({shifted_lo, shifted_hi});
-        }
-      } else {
-        new_lo = std::min(new_lo, lo);
-        if (hi > to) new_hi = std::max(new_hi, hi - to + from + inserted);
-      }
+    } else if (first < last) {
+      if (stretches_[first].first < lo) pieces_.push_back({stretches_[first].first, lo});
+      const auto [a, b] = stretches_[last - 1];
+      if (b > to) pieces_.push_back({moved(std::max(a, to)), moved(b)});
     }
-    if (!placed) place();
-    std::swap(stretches_, out);
-    Compact();
+    for (size_t i = last; i < stretches_.size(); ++i)
+      stretches_[i] = {moved(stretches_[i].first), moved(stretches_[i].second)};
+    const auto at = stretches_.begin() + static_cast<ptrdiff_t>(first);
+    stretches_.erase(at, stretches_.begin() + static_cast<ptrdiff_t>(last));
+    stretches_.insert(stretches_.begin() + static_cast<ptrdiff_t>(first), pieces_.begin(),
+                      pieces_.end());
+    if (stretches_.size() > 2 * kMaxStretches) Compact();
   }
 
  private:
@@ -303,8 +146,8 @@ class Unknown {
   static constexpr size_t kMaxStretches = 8;
   TextView pattern_;
   std::vector<std::pair<size_t, size_t>> stretches_;
-  std::vector<std::pair<size_t, size_t>> scratch_;
-  std::vector<std::pair<size_t, size_t>> gaps_;  // (width, index) for Compact
+  std::vector<std::pair<size_t, size_t>> pieces_;  // for Edit
+  std::vector<std::pair<size_t, size_t>> gaps_;    // (width, index) for Compact
   std::vector<bool> keep_;
 };
 
@@ -352,9 +195,9 @@ std::vector<TextView> CodePieces(TextView code) {
 }
 
 // Where a form first occurs: from the sightings when given, else searched.
-size_t FirstOf(const std::vector<size_t>* starts, TextView text, TextView form) {
+size_t FirstOf(const std::vector<size_t>* starts, const PageText& page, TextView form) {
   if (starts != nullptr) return starts->empty() ? npos : starts->front();
-  return vz::Find(text, form);
+  return page.Find(form, 0, page.size());
 }
 
 Unknown UnknownOf(const Text& form, const std::vector<size_t>* starts, size_t first,
@@ -372,7 +215,7 @@ class Expansion {
     Text closing;          // "<!--/" N "-->"
   };
 
-  Expansion(GapText& page, TextView tag_name, TextView tag_code, int64_t max_length,
+  Expansion(PageText& page, TextView tag_name, TextView tag_code, int64_t max_length,
             const Forms& forms, const TagSightings* sightings, size_t first_with_attributes,
             size_t first_plain, size_t first_closing)
       : page_(page),
@@ -464,8 +307,8 @@ class Expansion {
     block_ += attribute_lines_;
     block_ += code;
     block_ += kCodeClose;
-    page_.Replace(from, to, block_);
-    Edited(from, to, block_.size());
+    parts_.assign(1, block_);
+    Edited(from, to, page_.Replace(from, to, parts_, from));
   }
 
   // The content stays where it is; the closing tag at [o, rest) becomes the
@@ -483,18 +326,22 @@ class Expansion {
       if (!pieces_[i].empty()) parts_.push_back(pieces_[i]);
     }
     parts_.push_back(kCodeClose);
-    Edited(o, rest, page_.ReplaceWithCopies(o, rest, parts_, after_open));
+    Edited(o, rest, page_.Replace(o, rest, parts_, after_open));
   }
 
+  // Every form begins with "<!--", so where none begins no occurrence of
+  // any can be new; the closing form is the longest.
   void Edited(size_t from, size_t to, size_t inserted) {
-    attribute_form_.Edit(from, to, inserted);
-    plain_form_.Edit(from, to, inserted);
-    closing_tags_.Edit(from, to, inserted);
+    const size_t lo = from >= closing_size_ - 1 ? from - (closing_size_ - 1) : 0;
+    const bool may_hold = page_.Find(PageText::kComment, lo, from + inserted) != npos;
+    attribute_form_.Edit(from, to, inserted, may_hold);
+    plain_form_.Edit(from, to, inserted, may_hold);
+    closing_tags_.Edit(from, to, inserted, may_hold);
   }
 
   static int64_t Int(size_t n) { return static_cast<int64_t>(n); }
 
-  GapText& page_;
+  PageText& page_;
   TextView tag_name_;
   TextView tag_code_;
   int64_t max_length_;
@@ -520,20 +367,25 @@ Text AttributesToCode(Text attributes) {
 }
 
 Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits) {
-  return ExpandTag(std::move(text), std::move(tag_name), std::move(tag_code), limits, nullptr,
-                   nullptr);
+  // A text without an opening tag comes back as it is, without being copied.
+  if (vz::Find(text, Concat({u"<!--", tag_name, u" "})) == npos &&
+      vz::Find(text, Concat({u"<!--", tag_name, u"-->"})) == npos)
+    return text;
+  PageText page(text);
+  text = Text();
+  ExpandTag(page, tag_name, tag_code, limits, nullptr);
+  return page.Take();
 }
 
-Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits,
-               const TagSightings* sightings, TextChange* change) {
+void ExpandTag(PageText& page, TextView tag_name, TextView tag_code, const ExpandLimits& limits,
+               const TagSightings* sightings) {
   const Expansion::Forms forms{Concat({u"<!--", tag_name, u" "}),
                                Concat({u"<!--", tag_name, u"-->"}),
                                Concat({u"<!--/", tag_name, u"-->"})};
-  if (change != nullptr) *change = {text.size(), text.size()};
   const size_t first_with_attributes =
-      FirstOf(sightings ? &sightings->with_attributes : nullptr, text, forms.with_attributes);
-  const size_t first_plain = FirstOf(sightings ? &sightings->plain : nullptr, text, forms.plain);
-  if (first_with_attributes == npos && first_plain == npos) return text;
+      FirstOf(sightings ? &sightings->with_attributes : nullptr, page, forms.with_attributes);
+  const size_t first_plain = FirstOf(sightings ? &sightings->plain : nullptr, page, forms.plain);
+  if (first_with_attributes == npos && first_plain == npos) return;
   if (vz::Find(tag_code, forms.with_attributes) != npos ||
       vz::Find(tag_code, forms.plain) != npos) {
     Raise(kInvalidArgument,
@@ -541,13 +393,10 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
   }
   const int64_t max_length = std::clamp<int64_t>(limits.max_length, 0, kMaxTextLength);
   const size_t first_closing =
-      FirstOf(sightings ? &sightings->closing : nullptr, text, forms.closing);
-  GapText page(std::move(text), static_cast<size_t>(max_length) + 1024);
+      FirstOf(sightings ? &sightings->closing : nullptr, page, forms.closing);
   Expansion(page, tag_name, tag_code, max_length, forms, sightings, first_with_attributes,
             first_plain, first_closing)
       .Run();
-  if (change != nullptr) *change = {page.unchanged_prefix(), page.unchanged_suffix()};
-  return page.Take();
 }
 
 }  // namespace vz

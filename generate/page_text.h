@@ -1,0 +1,544 @@
+// The text of a page while its tags are expanded.
+//
+// The characters lie in a list of blocks, each with room for twice what it
+// holds when made and a gap at its last edit, so that an edit costs about the
+// distance from the block's last edit however long the text is and wherever
+// the edit lies: tag rows of a page change small stretches all over it, one
+// row after another, and each row moves forward through it. Positions are
+// 0-based character indexes into the whole text.
+//
+// On request the text also keeps every place where "<!--" starts, with a key
+// made of the word after it, up to date through its edits, and tells an
+// observer which places an edit removes or adds, so that an index of the
+// names of the comments can follow without looking at the rest of the text.
+//
+//   PageText page(u"<p><!--box--></p>");
+//   page.Find(u"-->", 0, page.size());          // 9
+//   page.Replace(3, 13, {u"<%Box%>"}, 0);      // <p><%Box%></p>
+//   Text out = page.Take();
+
+#ifndef VAVIZAR_GENERATE_PAGE_TEXT_H_
+#define VAVIZAR_GENERATE_PAGE_TEXT_H_
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <list>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace vz {
+
+class PageText {
+ public:
+  static constexpr size_t npos = TextView::npos;
+  static constexpr TextView kComment = u"<!--";
+  // Characters a block holds when it is made; it has room for twice that.
+  // An edit that does not fit makes new blocks instead.
+  static constexpr size_t kBlockChars = 2048;
+  // The most characters of the word after "<!--" that its key looks at.
+  static constexpr size_t kWordChars = 16;
+
+  // Hears of the places of "<!--" that an edit touches: those that start in
+  // (from - reach, to) of an edit of [from, to), before it, while the text is
+  // still the old one; and those that start in (from - reach, from +
+  // written) after it.
+  class Observer {
+   public:
+    virtual void Removing(const PageText& text, size_t at) = 0;
+    virtual void Added(const PageText& text, size_t at) = 0;
+
+   protected:
+    ~Observer() = default;
+  };
+
+  // REQUIRES: block_chars >= 1. Tests use small blocks to reach every edge.
+  explicit PageText(TextView text, size_t block_chars = kBlockChars)
+      : block_chars_(block_chars), room_(2 * block_chars), size_(text.size()) {
+    for (size_t at = 0; at < text.size(); at += block_chars_)
+      Append(*NewBlock(blocks_, blocks_.end()), text.substr(at, block_chars_));
+    cursor_ = blocks_.begin();
+  }
+
+  PageText(const PageText&) = delete;
+  PageText& operator=(const PageText&) = delete;
+
+  size_t size() const { return size_; }
+
+  // From now on keeps the places of "<!--", and tells the observer of
+  // those an edit touches with `reach` as above.
+  // REQUIRES: called once; reach >= 4 + kWordChars (a key depends on the
+  // characters up to there).
+  void KeepComments(size_t reach) {
+    keeping_ = true;
+    reach_ = reach;
+    AddComments(0, size_);
+  }
+
+  // Who is told of the places an edit touches from now on; null for nobody.
+  // REQUIRES: the observer lives until it is replaced or the last edit.
+  void Tell(Observer* observer) { observer_ = observer; }
+
+  // How many places of "<!--" are kept.
+  size_t comments() const {
+    size_t count = 0;
+    for (const Block& block : blocks_) count += block.places.size();
+    return count;
+  }
+
+  // The key of a place of "<!--" followed by `after`, and of the places
+  // where "<!--" + `after` could stand: a hash of the word that `after`
+  // begins with, the characters before its first blank or "-" (at most
+  // kWordChars of them). An opening or closing tag of a name has the key of
+  // the name (with its "/"), whatever follows it.
+  static uint64_t KeyOf(TextView after) {
+    uint64_t hash = 0x9E3779B97F4A7C15u;
+    const size_t n = std::min(after.size(), kWordChars);
+    for (size_t i = 0; i < n && after[i] != u' ' && after[i] != u'-'; ++i)
+      hash = (hash + after[i]) * 0xFF51AFD7ED558CCDu;
+    return hash ^ (hash >> 29);
+  }
+
+  // Calls visit(at, key) for every kept place of "<!--" whose key is `key`
+  // or `other`, ascending, until it returns false.
+  template <typename Visit>
+  void ForEachComment(uint64_t key, uint64_t other, Visit&& visit) const {
+    size_t start = 0;
+    for (const Block& block : blocks_) {
+      const size_t count = block.keys.size();
+      const uint64_t* keys = block.keys.data();
+      for (size_t i = 0; i < count; ++i) {
+        if ((keys[i] == key || keys[i] == other) && !visit(start + block.places[i], keys[i]))
+          return;
+      }
+      start += Size(block);
+    }
+  }
+
+  // Calls visit(at) for every kept place of "<!--", ascending.
+  template <typename Visit>
+  void ForEachComment(Visit&& visit) const {
+    size_t start = 0;
+    for (const Block& block : blocks_) {
+      for (uint32_t place : block.places) visit(start + place);
+      start += Size(block);
+    }
+  }
+
+  // The first start of `needle` in [lo, hi), or npos. REQUIRES: needle is
+  // not empty.
+  size_t Find(TextView needle, size_t lo, size_t hi) const {
+    const size_t m = needle.size();
+    if (size_ < m) return npos;
+    hi = std::min(hi, size_ - m + 1);
+    if (lo >= hi) return npos;
+    Span span = SpanAt(lo);
+    do {
+      const size_t end = span.start + span.chars.size();
+      const size_t first = std::max(lo, span.start);
+      // Starts whose occurrence ends inside this span.
+      const size_t last = end >= m ? std::min(hi, end - m + 1) : 0;
+      if (first < last) {
+        const size_t q =
+            vz::Find(span.chars.substr(0, last - span.start + m - 1), needle, first - span.start);
+        if (q != npos) return Found(span, span.start + q);
+      }
+      // Starts in this span whose occurrence runs on into the next ones.
+      for (size_t q = std::max(first, last); q < std::min(hi, end); ++q) {
+        if (span.chars[q - span.start] == needle[0] && Matches(span, q, needle))
+          return Found(span, q);
+      }
+    } while (span.start + span.chars.size() < hi && Next(span));
+    return npos;
+  }
+
+  // Appends the characters [from, to) to `out`.
+  void CopyTo(size_t from, size_t to, Text& out) const {
+    if (from < to) CopyFrom(SpanAt(from), from, to, out);
+  }
+
+  // The characters [at, at + length) cut to the text: a view into a block
+  // when they lie together, else of a copy in `scratch`.
+  TextView Peek(size_t at, size_t length, Text& scratch) const {
+    if (at >= size_) return TextView();
+    length = std::min(length, size_ - at);
+    const Span span = SpanAt(at);
+    if (at + length <= span.start + span.chars.size())
+      return span.chars.substr(at - span.start, length);
+    scratch.clear();
+    CopyFrom(span, at, at + length, scratch);
+    return scratch;
+  }
+
+  // Whether `piece` stands at `at`.
+  bool HasAt(size_t at, TextView piece) const {
+    if (at > size_ || size_ - at < piece.size()) return false;
+    return piece.empty() || Matches(SpanAt(at), at, piece);
+  }
+
+  // Replaces the characters [from, to) by the parts one after another, an
+  // empty part standing for the characters [copy_from, from) of this text.
+  // Returns how many characters were written. Copies come straight from the
+  // text, so a long stretch copied many times is never held twice.
+  // REQUIRES: from < to <= size(); copy_from <= from; no part points into
+  // this text.
+  size_t Replace(size_t from, size_t to, const std::vector<TextView>& parts, size_t copy_from) {
+    size_t total = 0;
+    for (TextView part : parts) total += part.empty() ? from - copy_from : part.size();
+    if (keeping_) RemoveComments(from, to);
+    if (!ReplaceInBlock(from, to, parts, copy_from, total))
+      ReplaceBlocks(from, to, parts, copy_from);
+    size_ = size_ - (to - from) + total;
+    if (keeping_) AddComments(from >= reach_ - 1 ? from - (reach_ - 1) : 0, from + total);
+    return total;
+  }
+
+  // The whole text; the page text is left empty.
+  Text Take() {
+    Text out;
+    ReserveText(out, size_);
+    for (const Block& block : blocks_) {
+      out += Left(block);
+      out += Right(block);
+    }
+    blocks_.clear();
+    size_ = 0;
+    SetCursor(blocks_.begin(), 0);
+    return out;
+  }
+
+ private:
+  // Room for room_ characters with a gap: the characters are [0, gap_begin)
+  // and [gap_end, room_) of `chars`. Also, when they are kept, the places of
+  // "<!--" that start in the block (relative to it) with their keys,
+  // ascending. No block in the list is empty.
+  struct Block {
+    std::unique_ptr<char16_t[]> chars;
+    size_t gap_begin = 0;
+    size_t gap_end = 0;
+    std::vector<uint32_t> places;
+    std::vector<uint64_t> keys;
+  };
+  using Iter = std::list<Block>::iterator;
+  using ConstIter = std::list<Block>::const_iterator;
+
+  // Characters that lie together: one side of the gap of a block that
+  // starts at `block_start`; the side starts at `start`.
+  struct Span {
+    ConstIter block;
+    size_t block_start;
+    bool right;
+    size_t start;
+    TextView chars;
+  };
+
+  size_t Size(const Block& block) const { return room_ - (block.gap_end - block.gap_begin); }
+  TextView Left(const Block& block) const { return TextView(block.chars.get(), block.gap_begin); }
+  TextView Right(const Block& block) const {
+    return TextView(block.chars.get() + block.gap_end, room_ - block.gap_end);
+  }
+
+  Iter Mutable(ConstIter it) { return blocks_.erase(it, it); }
+
+  void SetCursor(ConstIter it, size_t start) const {
+    cursor_ = it;
+    cursor_start_ = start;
+  }
+
+  // The block that holds position `at` and where it starts. Walks from the
+  // nearest of the front, the last block used and the back: edits and
+  // searches mostly move forward a little at a time.
+  // REQUIRES: at < size().
+  std::pair<ConstIter, size_t> Locate(size_t at) const {
+    ConstIter it = cursor_;
+    size_t start = cursor_start_;
+    if (at < start && at < start - at) {
+      it = blocks_.begin();
+      start = 0;
+    } else if (at >= start && size_ - at < at - start) {
+      it = std::prev(blocks_.end());
+      start = size_ - Size(*it);
+    }
+    while (at < start) start -= Size(*--it);
+    while (at >= start + Size(*it)) start += Size(*it++);
+    SetCursor(it, start);
+    return {it, start};
+  }
+
+  // The span that holds `at`. REQUIRES: at < size().
+  Span SpanAt(size_t at) const {
+    const auto [it, start] = Locate(at);
+    if (at - start < it->gap_begin) return {it, start, false, start, Left(*it)};
+    return {it, start, true, start + it->gap_begin, Right(*it)};
+  }
+
+  // Moves to the next span that holds characters; false at the end.
+  bool Next(Span& span) const {
+    if (!span.right && span.block->gap_end < room_) {
+      span = {span.block, span.block_start, true, span.start + span.chars.size(),
+              Right(*span.block)};
+      return true;
+    }
+    const ConstIter next = std::next(span.block);
+    if (next == blocks_.end()) return false;
+    const size_t start = span.block_start + Size(*span.block);
+    span = next->gap_begin > 0 ? Span{next, start, false, start, Left(*next)}
+                               : Span{next, start, true, start, Right(*next)};
+    return true;
+  }
+
+  size_t Found(const Span& span, size_t at) const {
+    SetCursor(span.block, span.block_start);
+    return at;
+  }
+
+  // Whether `piece` stands at `at`, which `span` holds.
+  bool Matches(Span span, size_t at, TextView piece) const {
+    for (;;) {
+      const TextView here = span.chars.substr(at - span.start, piece.size());
+      if (piece.substr(0, here.size()) != here) return false;
+      piece.remove_prefix(here.size());
+      if (piece.empty()) return true;
+      at = span.start + span.chars.size();
+      if (!Next(span)) return false;
+    }
+  }
+
+  // Appends [from, to) to `out`. REQUIRES: `span` holds `from`; to <= size().
+  void CopyFrom(Span span, size_t from, size_t to, Text& out) const {
+    for (;;) {
+      const size_t stop = std::min(to, span.start + span.chars.size());
+      out.append(span.chars.substr(from - span.start, stop - from));
+      from = stop;
+      if (from >= to || !Next(span)) return;
+    }
+  }
+
+  // A new empty block, put before `before`.
+  Iter NewBlock(std::list<Block>& list, ConstIter before) const {
+    const Iter it = list.emplace(before);
+    it->chars = std::make_unique_for_overwrite<char16_t[]>(room_);
+    it->gap_end = room_;
+    return it;
+  }
+
+  // Puts the gap of `block` at `at`, a position within it.
+  void MoveGap(Block& block, size_t at) const {
+    char16_t* d = block.chars.get();
+    if (at < block.gap_begin) {
+      const size_t k = block.gap_begin - at;
+      std::memmove(d + block.gap_end - k, d + at, k * sizeof(char16_t));
+      block.gap_begin -= k;
+      block.gap_end -= k;
+    } else if (at > block.gap_begin) {
+      const size_t k = at - block.gap_begin;
+      std::memmove(d + block.gap_begin, d + block.gap_end, k * sizeof(char16_t));
+      block.gap_begin += k;
+      block.gap_end += k;
+    }
+  }
+
+  // Writes `chars` at the gap. REQUIRES: they fit in it.
+  static void Insert(Block& block, TextView chars) {
+    std::memcpy(block.chars.get() + block.gap_begin, chars.data(), chars.size() * sizeof(char16_t));
+    block.gap_begin += chars.size();
+  }
+
+  void Append(Block& block, TextView chars) const {
+    MoveGap(block, Size(block));
+    Insert(block, chars);
+  }
+
+  // The common edit: a short insertion over a stretch that lies in one
+  // block, or in it and the next ones, which are joined to it first, when
+  // the result fits in the block's room. Returns false, having changed
+  // nothing, when that does not apply.
+  bool ReplaceInBlock(size_t from, size_t to, const std::vector<TextView>& parts, size_t copy_from,
+                      size_t total) {
+    if (total > block_chars_) return false;
+    const auto [found, start] = Locate(from);
+    size_t held = Size(*found);
+    for (ConstIter next = std::next(found); to > start + held; ++next) {
+      if (next == blocks_.end()) return false;
+      held += Size(*next);
+    }
+    if (held > room_ || held - (to - from) + total > room_) return false;
+    insert_.clear();
+    for (TextView part : parts) {
+      if (part.empty()) {
+        CopyTo(copy_from, from, insert_);
+      } else {
+        insert_ += part;
+      }
+    }
+    const Iter it = Mutable(found);
+    while (to > start + Size(*it)) JoinNext(it);
+    const size_t at = from - start;
+    MoveGap(*it, at);
+    it->gap_end += to - from;
+    Insert(*it, insert_);
+    // The places in [at, to) went before the edit; those after it move.
+    const auto delta = static_cast<uint32_t>(insert_.size() - (to - from));
+    for (uint32_t& place : it->places) {
+      if (place >= at) place += delta;
+    }
+    if (Size(*it) == 0) {
+      SetCursor(blocks_.erase(it), start);
+      if (cursor_ == blocks_.end()) SetCursor(blocks_.begin(), 0);
+    } else {
+      SetCursor(it, start);
+    }
+    return true;
+  }
+
+  // Any edit: the blocks of [from, to) are cut out and blocks made from the
+  // parts put in their place.
+  void ReplaceBlocks(size_t from, size_t to, const std::vector<TextView>& parts, size_t copy_from) {
+    std::list<Block> made;
+    for (TextView part : parts) {
+      if (!part.empty()) {
+        AppendTo(made, part);
+      } else if (copy_from < from) {
+        Span span = SpanAt(copy_from);
+        for (size_t at = copy_from; at < from && (at == copy_from || Next(span));) {
+          const size_t stop = std::min(from, span.start + span.chars.size());
+          AppendTo(made, span.chars.substr(at - span.start, stop - at));
+          at = stop;
+        }
+      }
+    }
+    const Iter after = CutAt(to);
+    const Iter first = CutAt(from);
+    const bool at_front = first == blocks_.begin();
+    const Iter before = at_front ? blocks_.end() : std::prev(first);
+    blocks_.erase(first, after);
+    const Iter last_made = made.empty() ? blocks_.end() : std::prev(made.end());
+    blocks_.splice(after, made);
+    // Small pieces left at the cuts join their neighbours.
+    if (last_made != blocks_.end()) JoinIfSmall(last_made);
+    if (at_front) {
+      SetCursor(blocks_.begin(), 0);
+    } else {
+      SetCursor(before, from - Size(*before));
+      JoinIfSmall(before);
+    }
+  }
+
+  // Appends `chars` to a list of new blocks, filling each to the block size.
+  void AppendTo(std::list<Block>& made, TextView chars) const {
+    while (!chars.empty()) {
+      if (made.empty() || Size(made.back()) >= block_chars_) NewBlock(made, made.end());
+      Block& last = made.back();
+      const size_t take = std::min(block_chars_ - Size(last), chars.size());
+      Append(last, chars.substr(0, take));
+      chars.remove_prefix(take);
+    }
+  }
+
+  // Makes a block start at `at` and returns it (the end when `at` is the
+  // end of the text).
+  Iter CutAt(size_t at) {
+    if (at >= size_) return blocks_.end();
+    const auto [it, start] = Locate(at);
+    if (start == at) return Mutable(it);
+    return Split(Mutable(it), at - start);
+  }
+
+  // Moves the characters of `it` from `at` on, with their places, into a new
+  // block after it, and returns that block. REQUIRES: 0 < at < its size.
+  Iter Split(Iter it, size_t at) {
+    const Iter next = NewBlock(blocks_, std::next(it));
+    MoveGap(*it, at);
+    Append(*next, Right(*it));
+    it->gap_end = room_;
+    const auto cut = static_cast<uint32_t>(at);
+    const auto keep = std::lower_bound(it->places.begin(), it->places.end(), cut);
+    const auto kept = keep - it->places.begin();
+    for (auto p = keep; p != it->places.end(); ++p) next->places.push_back(*p - cut);
+    next->keys.assign(it->keys.begin() + kept, it->keys.end());
+    it->places.erase(keep, it->places.end());
+    it->keys.erase(it->keys.begin() + kept, it->keys.end());
+    return next;
+  }
+
+  // Appends the block after `it` to it. REQUIRES: both fit in one.
+  void JoinNext(Iter it) {
+    const Iter next = std::next(it);
+    const size_t shift = Size(*it);
+    Append(*it, Left(*next));
+    Append(*it, Right(*next));
+    for (uint32_t place : next->places) it->places.push_back(place + static_cast<uint32_t>(shift));
+    it->keys.insert(it->keys.end(), next->keys.begin(), next->keys.end());
+    if (cursor_ == next) SetCursor(it, cursor_start_ - shift);
+    blocks_.erase(next);
+  }
+
+  // Joins `it` and the block after it when one of them is small and both
+  // fit in the room of one.
+  void JoinIfSmall(Iter it) {
+    const Iter next = std::next(it);
+    if (next == blocks_.end()) return;
+    const size_t a = Size(*it);
+    const size_t b = Size(*next);
+    if (a + b <= room_ && std::min(a, b) < block_chars_ / 2) JoinNext(it);
+  }
+
+  // Forgets the places that start in (from - reach, to), telling the
+  // observer first.
+  void RemoveComments(size_t from, size_t to) {
+    const size_t lo = from >= reach_ - 1 ? from - (reach_ - 1) : 0;
+    const auto [found, found_start] = Locate(lo);
+    size_t start = found_start;
+    for (Iter it = Mutable(found); it != blocks_.end() && start < to; start += Size(*it++)) {
+      std::vector<uint32_t>& places = it->places;
+      const auto begin = std::lower_bound(places.begin(), places.end(),
+                                          static_cast<uint32_t>(lo > start ? lo - start : 0));
+      const auto end = std::lower_bound(begin, places.end(),
+                                        static_cast<uint32_t>(std::min(to - start, Size(*it))));
+      if (begin == end) continue;
+      if (observer_ != nullptr) {
+        for (auto p = begin; p != end; ++p) observer_->Removing(*this, start + *p);
+      }
+      it->keys.erase(it->keys.begin() + (begin - places.begin()),
+                     it->keys.begin() + (end - places.begin()));
+      places.erase(begin, end);
+    }
+  }
+
+  // Records the places of "<!--" that start in [lo, hi), telling the
+  // observer of each.
+  void AddComments(size_t lo, size_t hi) {
+    for (size_t at = Find(kComment, lo, hi); at != npos; at = Find(kComment, at + 1, hi)) {
+      const uint64_t key = KeyOf(Peek(at + kComment.size(), kWordChars, scratch_));
+      const auto [found, start] = Locate(at);
+      const Iter it = Mutable(found);
+      const auto place = static_cast<uint32_t>(at - start);
+      const auto i =
+          std::lower_bound(it->places.begin(), it->places.end(), place) - it->places.begin();
+      it->places.insert(it->places.begin() + i, place);
+      it->keys.insert(it->keys.begin() + i, key);
+      if (observer_ != nullptr) observer_->Added(*this, at);
+    }
+  }
+
+  size_t block_chars_;
+  size_t room_;
+  std::list<Block> blocks_;
+  size_t size_ = 0;
+  bool keeping_ = false;
+  size_t reach_ = 4 + kWordChars;
+  Observer* observer_ = nullptr;
+  mutable ConstIter cursor_;
+  mutable size_t cursor_start_ = 0;
+  mutable Text scratch_;
+  Text insert_;
+};
+
+}  // namespace vz
+
+#endif  // VAVIZAR_GENERATE_PAGE_TEXT_H_
