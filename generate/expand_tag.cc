@@ -1,7 +1,6 @@
 #include "generate/expand_tag.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -17,10 +16,11 @@
 // list of stretches of start positions not yet known to be free of it, map the
 // list through every edit, and search only those stretches. Each answer to
 // "where is the first X?" then costs about the distance the search really has
-// to cover, instead of the whole text.
+// to cover, instead of the whole text. Every form begins with "<!--", so an
+// edit near which none begins adds nothing to the lists.
 //
-// The text lives in a PageText, whose blocks make each edit cost about one
-// block wherever it lies.
+// The text lives in a PageText, whose blocks make each edit cost about the
+// distance from the last edit in its block, wherever it lies.
 
 namespace vz {
 namespace {
@@ -28,93 +28,150 @@ namespace {
 constexpr size_t npos = TextView::npos;
 
 // The start positions of one pattern that are not yet known to be free of it:
-// a short sorted list of disjoint stretches [lo, hi). Everything outside the
-// list is known to hold no occurrence.
+// a sorted list of disjoint stretches [lo, hi); everything outside them is
+// known to hold no occurrence.
+//
+// An edit moves every stretch after it. So the stretches before a split
+// point are held as positions, which an edit after them leaves as they are,
+// and those after it as distances from the end of the text, which an edit
+// before them leaves as they are; each edit moves the split point to itself.
+// Edits mostly come in order through the text, so the split moves little.
 class Unknown {
  public:
-  // `first` is the first occurrence in a text of `text_size` characters, or
-  // npos when there is none.
-  Unknown(TextView pattern, size_t first, size_t text_size) : pattern_(pattern) {
-    if (first != npos) stretches_.push_back({first, text_size});
+  // [first, end of text), or nothing when `first` is npos.
+  Unknown(const PageText& page, TextView pattern, size_t first) : page_(page), pattern_(pattern) {
+    if (first != npos) stretches_.push_back({first, page.size()});
+    split_ = stretches_.size();
   }
 
-  // From every start position of the pattern, ascending.
-  Unknown(TextView pattern, const std::vector<size_t>& starts) : pattern_(pattern) {
+  // Every start position of the pattern, ascending.
+  Unknown(const PageText& page, TextView pattern, const std::vector<size_t>& starts)
+      : page_(page), pattern_(pattern) {
     for (size_t start : starts) stretches_.push_back({start, start + 1});
-    Compact();
+    split_ = stretches_.size();
+    if (stretches_.size() > kMaxStretches) Compact();
   }
 
   // The first occurrence at or after `from`, or npos.
-  size_t First(PageText& text, size_t from) {
+  size_t First(size_t from) {
+    const size_t n = page_.size();
     for (size_t i = 0; i < stretches_.size();) {
-      auto [lo, hi] = stretches_[i];
+      const auto [lo, hi] = At(i, n);
       if (hi <= from) {
         ++i;
         continue;
       }
-      size_t start = std::max(lo, from);
-      size_t q = text.Find(pattern_, start, hi);
+      const size_t start = std::max(lo, from);
+      const size_t q = page_.Find(pattern_, start, hi);
       if (q == npos) {
         if (lo < start) {
-          stretches_[i].second = start;
-          ++i;
+          Set(i++, n, {lo, start});
         } else {
           stretches_.erase(stretches_.begin() + static_cast<ptrdiff_t>(i));
+          if (i < split_) --split_;
         }
         continue;
       }
       if (lo < start && start < q) {
-        stretches_[i].second = start;
-        stretches_.insert(stretches_.begin() + static_cast<ptrdiff_t>(i) + 1, {q, hi});
-        if (stretches_.size() > 2 * kMaxStretches) Compact();
-      } else {
-        stretches_[i].first = lo < start ? lo : q;
+        Set(i, n, {lo, start});
+        Insert(i + 1, n, {q, hi});
+      } else if (lo >= start) {
+        Set(i, n, {q, hi});
       }
       return q;
     }
     return npos;
   }
 
-  // Maps the list through the replacement of [from, to) by `inserted`
-  // characters. The start positions whose occurrence would overlap the new
-  // characters, [from - m + 1, from + inserted), are unknown when
-  // `may_hold` and known to be free otherwise (the caller has seen that no
-  // occurrence can start there); the stretches the edit touches are cut or
-  // joined to them accordingly, and those after it move.
+  // Maps the list through the replacement, already made, of [from, to) by
+  // `inserted` characters. The start positions whose occurrence would
+  // overlap the new characters, [from - m + 1, from + inserted), are unknown
+  // when `may_hold` and known to be free otherwise (the caller has seen that
+  // no occurrence can start there); the stretches the edit touches are cut
+  // or joined to them accordingly.
   void Edit(size_t from, size_t to, size_t inserted, bool may_hold) {
+    const size_t now = page_.size();
+    const size_t was = now + (to - from) - inserted;
     const size_t m = pattern_.size();
     const size_t lo = from >= m - 1 ? from - (m - 1) : 0;
     const size_t hi = from + inserted;
     auto moved = [&](size_t at) { return at - to + from + inserted; };
-    // [first, last) are the stretches that reach into [lo, to); edits come
-    // mostly near the end of the list.
-    size_t first = stretches_.size();
-    while (first > 0 && stretches_[first - 1].second > lo) --first;
-    size_t last = first;
-    while (last < stretches_.size() && stretches_[last].first < to) ++last;
+    // [first, last) are the stretches that reach into [lo, to).
+    const size_t first = IndexWhere(0, [&](size_t i) { return At(i, was).second > lo; });
+    const size_t last = IndexWhere(first, [&](size_t i) { return At(i, was).first >= to; });
     pieces_.clear();
     if (may_hold) {
       pieces_.push_back({lo, hi});
       if (first < last) {
-        pieces_[0].first = std::min(lo, stretches_[first].first);
-        if (stretches_[last - 1].second > to)
-          pieces_[0].second = std::max(hi, moved(stretches_[last - 1].second));
+        pieces_[0].first = std::min(lo, At(first, was).first);
+        const size_t end = At(last - 1, was).second;
+        if (end > to) pieces_[0].second = std::max(hi, moved(end));
       }
     } else if (first < last) {
-      if (stretches_[first].first < lo) pieces_.push_back({stretches_[first].first, lo});
-      const auto [a, b] = stretches_[last - 1];
-      if (b > to) pieces_.push_back({moved(std::max(a, to)), moved(b)});
+      const size_t start = At(first, was).first;
+      if (start < lo) pieces_.push_back({start, lo});
+      const auto [last_lo, last_hi] = At(last - 1, was);
+      if (last_hi > to) pieces_.push_back({moved(std::max(last_lo, to)), moved(last_hi)});
     }
-    for (size_t i = last; i < stretches_.size(); ++i)
-      stretches_[i] = {moved(stretches_[i].first), moved(stretches_[i].second)};
+    // Positions up to the edit and for the new pieces, distances after them.
+    MoveSplit(std::clamp(split_, first, last), was);
     const auto at = stretches_.begin() + static_cast<ptrdiff_t>(first);
-    stretches_.erase(at, stretches_.begin() + static_cast<ptrdiff_t>(last));
-    stretches_.insert(stretches_.begin() + static_cast<ptrdiff_t>(first), pieces_.begin(),
-                      pieces_.end());
+    stretches_.insert(stretches_.erase(at, at + static_cast<ptrdiff_t>(last - first)),
+                      pieces_.begin(), pieces_.end());
+    split_ = first + pieces_.size();
     if (stretches_.size() > 2 * kMaxStretches) Compact();
   }
 
  private:
+  using Stretch = std::pair<size_t, size_t>;
+
+  // Stretch i as positions in a text of `size` characters.
+  Stretch At(size_t i, size_t size) const {
+    const Stretch& s = stretches_[i];
+    return i < split_ ? s : Stretch{size - s.first, size - s.second};
+  }
+
+  void Set(size_t i, size_t size, Stretch positions) {
+    stretches_[i] =
+        i < split_ ? positions : Stretch{size - positions.first, size - positions.second};
+  }
+
+  // Puts a stretch at index i, before the split point when it falls on it.
+  void Insert(size_t i, size_t size, Stretch positions) {
+    const bool before = i <= split_;
+    stretches_.insert(
+        stretches_.begin() + static_cast<ptrdiff_t>(i),
+        before ? positions : Stretch{size - positions.first, size - positions.second});
+    if (before) ++split_;
+    if (stretches_.size() > 2 * kMaxStretches) Compact();
+  }
+
+  // Moves the split point to `at`, in a text of `size` characters.
+  void MoveSplit(size_t at, size_t size) {
+    for (; split_ < at; ++split_) Flip(stretches_[split_], size);
+    for (; split_ > at; --split_) Flip(stretches_[split_ - 1], size);
+  }
+
+  // Positions to distances from the end, or back.
+  static void Flip(Stretch& s, size_t size) { s = {size - s.first, size - s.second}; }
+
+  // The first index from `from` on for which `holds` is true, when it is
+  // false before it and true after it.
+  template <typename Holds>
+  size_t IndexWhere(size_t from, Holds&& holds) const {
+    size_t lo = from;
+    size_t hi = stretches_.size();
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (holds(mid)) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    return lo;
+  }
+
   // Keeps the list short by joining the stretches closest to each other;
   // that only forgets some knowledge. Linear in the length of the list, which
   // is long once, when it is made from every place of a tag in a large page:
@@ -123,6 +180,7 @@ class Unknown {
   void Compact() {
     const size_t n = stretches_.size();
     if (n <= kMaxStretches) return;
+    MoveSplit(n, page_.size());
     gaps_.clear();
     for (size_t i = 0; i + 1 < n; ++i)
       gaps_.push_back({stretches_[i + 1].first - stretches_[i].second, i});
@@ -141,13 +199,17 @@ class Unknown {
       }
     }
     stretches_.resize(out + 1);
+    split_ = stretches_.size();
   }
 
-  static constexpr size_t kMaxStretches = 8;
+  // The list is let grow to twice this before it is cut back to it.
+  static constexpr size_t kMaxStretches = 64;
+  const PageText& page_;
   TextView pattern_;
-  std::vector<std::pair<size_t, size_t>> stretches_;
-  std::vector<std::pair<size_t, size_t>> pieces_;  // for Edit
-  std::vector<std::pair<size_t, size_t>> gaps_;    // (width, index) for Compact
+  std::vector<Stretch> stretches_;
+  size_t split_ = 0;             // stretches before it are positions, the others distances
+  std::vector<Stretch> pieces_;  // for Edit, as positions
+  std::vector<std::pair<size_t, size_t>> gaps_;  // (width, index) for Compact
   std::vector<bool> keep_;
 };
 
@@ -200,9 +262,9 @@ size_t FirstOf(const std::vector<size_t>* starts, const PageText& page, TextView
   return page.Find(form, 0, page.size());
 }
 
-Unknown UnknownOf(const Text& form, const std::vector<size_t>* starts, size_t first,
-                  size_t text_size) {
-  return starts != nullptr ? Unknown(form, *starts) : Unknown(form, first, text_size);
+Unknown UnknownOf(const PageText& page, const Text& form, const std::vector<size_t>* starts,
+                  size_t first) {
+  return starts != nullptr ? Unknown(page, form, *starts) : Unknown(page, form, first);
 }
 
 // The passes of one call over one page: the tag's three forms, the code cut
@@ -224,13 +286,13 @@ class Expansion {
         max_length_(max_length),
         closing_size_(forms.closing.size()),
         pieces_(CodePieces(tag_code)),
-        attribute_form_(UnknownOf(forms.with_attributes,
+        attribute_form_(UnknownOf(page, forms.with_attributes,
                                   sightings ? &sightings->with_attributes : nullptr,
-                                  first_with_attributes, page.size())),
-        plain_form_(UnknownOf(forms.plain, sightings ? &sightings->plain : nullptr, first_plain,
-                              page.size())),
-        closing_tags_(UnknownOf(forms.closing, sightings ? &sightings->closing : nullptr,
-                                first_closing, page.size())) {}
+                                  first_with_attributes)),
+        plain_form_(
+            UnknownOf(page, forms.plain, sightings ? &sightings->plain : nullptr, first_plain)),
+        closing_tags_(UnknownOf(page, forms.closing, sightings ? &sightings->closing : nullptr,
+                                first_closing)) {}
 
   // Expands opening tags until none is left.
   void Run() {
@@ -240,8 +302,8 @@ class Expansion {
  private:
   // As long as an opening tag with attributes is left it goes first.
   size_t FirstOpening() {
-    size_t e = attribute_form_.First(page_, 0);
-    return e != npos ? e : plain_form_.First(page_, 0);
+    size_t e = attribute_form_.First(0);
+    return e != npos ? e : plain_form_.First(0);
   }
 
   // One pass: the opening tag at `e`, with the first closing tag after its
@@ -250,14 +312,14 @@ class Expansion {
     const size_t f = CommentEnd(e);
     const size_t after_open = f + kCommentEnd.size();
     AttributeLines(e, f);
-    size_t o = closing_tags_.First(page_, 0);
+    size_t o = closing_tags_.First(0);
     if (o == npos) {
       CheckLength(static_cast<int64_t>(page_.size()) - static_cast<int64_t>(after_open - e) + 4 +
                   Int(attribute_lines_.size()) + Int(tag_code_.size()));
       ReplaceByBlock(e, after_open, tag_code_);
       return;
     }
-    if (o < after_open) o = closing_tags_.First(page_, after_open);
+    if (o < after_open) o = closing_tags_.First(after_open);
     if (o == npos) Raise(kInvalidArgument);
     const size_t rest = o + closing_size_;
     const int64_t markers = Int(pieces_.size()) - 1;
