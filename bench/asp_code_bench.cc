@@ -84,7 +84,9 @@ Site W3Site(int rows, int chars, int names, int tags) {
     const size_t spot =
         static_cast<size_t>(chars) / static_cast<size_t>(tags + 1) * static_cast<size_t>(j + 1);
     while (s.page.size() < spot) s.page += kHtml[rng() % 5];
-    const int used = static_cast<int>((int64_t{j} * 7919) % names);
+    // Tag j and tag j + names take different names, so each name gets
+    // tags of both kinds.
+    const int used = static_cast<int>((int64_t{j} * 7919 + j / names) % names);
     const Text name = Text(u"tag") + DecimalText(int64_t{used} * rows / names);
     if (j % 2 == 0) {
       s.page += u"<!--" + name + u" k=" + DecimalText(j % 10) + u"&id=" + DecimalText(j) +

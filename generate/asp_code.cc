@@ -31,107 +31,18 @@ TextView CellView(const ado::Cell& cell, Text& scratch) {
   return scratch;
 }
 
-// Name hashes: a multiplicative hash over the characters, finished by a
-// mix. The hash of the first kShortName characters of a longer name is
-// marked apart from that of a name of exactly that length.
-constexpr uint64_t kSeed = 0x9E3779B97F4A7C15u;
-constexpr uint64_t kLongName = 0x5851F42D4C957F2Du;
-
-uint64_t Step(uint64_t hash, char16_t c) { return (hash + c) * 0xFF51AFD7ED558CCDu; }
-
-uint64_t Finish(uint64_t hash) {
-  hash ^= hash >> 32;
-  hash *= 0xD6E8FEB86659FD93u;
-  hash ^= hash >> 32;
-  return hash == 0 ? 1 : hash;  // 0 marks a free slot
-}
-
-uint64_t NameKey(TextView name) {
-  uint64_t hash = kSeed;
-  const size_t n = std::min(name.size(), OpeningTagIndex::kShortName);
-  for (size_t i = 0; i < n; ++i) hash = Step(hash, name[i]);
-  return name.size() <= OpeningTagIndex::kShortName ? Finish(hash) : Finish(hash ^ kLongName);
-}
-
 }  // namespace
 
-size_t OpeningTagIndex::Counts::Slot(uint64_t key) const {
-  const size_t mask = keys_.size() - 1;
-  size_t i = static_cast<size_t>(key) & mask;
-  while (keys_[i] != 0 && keys_[i] != key) i = (i + 1) & mask;
-  return i;
-}
-
-void OpeningTagIndex::Counts::Add(uint64_t key, int32_t delta) {
-  size_t i = Slot(key);
-  if (keys_[i] == 0) {
-    if (2 * (used_ + 1) > keys_.size()) {
-      Rehash(2 * keys_.size());
-      i = Slot(key);
-    }
-    keys_[i] = key;
-    ++used_;
-  }
-  counts_[i] += delta;
-}
-
-void OpeningTagIndex::Counts::Reserve(size_t keys) {
-  size_t slots = keys_.size();
-  while (slots < 2 * keys) slots *= 2;
-  if (slots > keys_.size()) Rehash(slots);
-}
-
-void OpeningTagIndex::Counts::Rehash(size_t slots) {
-  std::vector<uint64_t> keys(slots, 0);
-  std::vector<int32_t> counts(slots, 0);
-  keys.swap(keys_);
-  counts.swap(counts_);
-  used_ = 0;
-  for (size_t k = 0; k < keys.size(); ++k) {
-    if (counts[k] == 0) continue;  // a name no comment has any more
-    const size_t j = Slot(keys[k]);
-    keys_[j] = keys[k];
-    counts_[j] = counts[k];
-    ++used_;
-  }
-}
-
-OpeningTagIndex::OpeningTagIndex(PageText& page) : page_(page) {
-  page_.KeepComments(kReach);
-  // Room for the names of every comment there is now (most have two or
-  // three), so that counting them does not grow the table step by step.
-  counts_.Reserve(3 * page_.comments());
-  page_.ForEachComment([&](size_t comment) { Count(page_, comment, +1); });
-  page_.Tell(this);
-}
-
-OpeningTagIndex::~OpeningTagIndex() { page_.Tell(nullptr); }
-
-void OpeningTagIndex::Count(const PageText& text, size_t at, int32_t delta) {
-  // The names an opening tag here could have: the characters before each
-  // blank or "-->" within reach.
-  const TextView rest = text.Peek(at + kComment.size(), kShortName + 3, scratch_);
-  uint64_t hash = kSeed;
-  for (size_t length = 0; length < rest.size(); ++length) {
-    const char16_t c = rest[length];
-    if (c == u' ' || (c == u'-' && rest.substr(length, 3) == u"-->"))
-      counts_.Add(Finish(hash), delta);
-    if (length == kShortName) {
-      counts_.Add(Finish(hash ^ kLongName), delta);
-      break;
-    }
-    hash = Step(hash, c);
-  }
-}
+OpeningTagIndex::OpeningTagIndex(PageText& page) : page_(page) { page.KeepComments(); }
 
 bool OpeningTagIndex::Sightings(TextView name, TagSightings& sightings) const {
-  if (counts_.Get(NameKey(name)) == 0) return false;
-  // Opening tags have the key of the name; closing tags, "<!--" then "/"
-  // and the name, that of the name with its slash.
+  const uint64_t key = PageText::KeyOf(name);
+  if (page_.CommentsWithKey(key) == 0) return false;
+  // Closing tags, "<!--" then "/" and the name, have the key of the name
+  // with its slash.
   slashed_.resize(name.size() + 1);
   slashed_[0] = u'/';
   name.copy(slashed_.data() + 1, name.size());
-  const uint64_t key = PageText::KeyOf(name);
   const uint64_t closing_key = PageText::KeyOf(slashed_);
   page_.ForEachComment(key, closing_key, [&](size_t comment, uint64_t found) {
     const size_t at = comment + kComment.size();

@@ -31,20 +31,15 @@ Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits
 void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits);
 
 // Where the tags of a name stand in a page text, and whether they stand
-// there at all. The page text keeps every place of "<!--" with the key of
-// the word after it; the index counts, for every name of up to kShortName
-// characters that an opening tag at such a place could have (the
-// characters before each blank or "-->" within reach), a hash of that name,
-// and for a longer name a hash of its start. Most names asked about have no
-// opening tag, and for them the answer is one look-up; for the others only
-// the places with the name's key are looked at in the text. The counts
-// follow the page text's edits; the page text must outlive the index.
-class OpeningTagIndex final : public PageText::Observer {
+// there at all, answered from the places of "<!--" the page text keeps: an
+// opening or closing tag of a name has the key of the name at its place, so
+// a name no place has the key of has no tag (one look-up, and most names
+// asked about have none), and otherwise only the places with its key are
+// looked at in the text.
+class OpeningTagIndex {
  public:
+  // Makes `page` keep its places of "<!--" from now on.
   explicit OpeningTagIndex(PageText& page);
-  ~OpeningTagIndex();
-  OpeningTagIndex(const OpeningTagIndex&) = delete;
-  OpeningTagIndex& operator=(const OpeningTagIndex&) = delete;
 
   // Adds every place of the three forms of the tag `name` in the text to
   // `sightings`. Returns whether an opening tag of the name occurs, that is
@@ -52,39 +47,8 @@ class OpeningTagIndex final : public PageText::Observer {
   // sightings may be left incomplete.
   bool Sightings(TextView name, TagSightings& sightings) const;
 
-  void Removing(const PageText& text, size_t at) override { Count(text, at, -1); }
-  void Added(const PageText& text, size_t at) override { Count(text, at, +1); }
-
-  static constexpr size_t kShortName = 16;
-  // How far past a place of "<!--" its names can reach: the name and a "-->".
-  static constexpr size_t kReach = 4 + kShortName + 3;
-
  private:
-  void Count(const PageText& text, size_t at, int32_t delta);
-
-  // An open-addressing table from name hashes to counts; a count that falls
-  // to zero keeps its slot until the table grows.
-  class Counts {
-   public:
-    Counts() : keys_(kInitial, 0), counts_(kInitial, 0) {}
-    int32_t Get(uint64_t key) const { return counts_[Slot(key)]; }
-    void Add(uint64_t key, int32_t delta);
-    // Makes room for `keys` keys without growing.
-    void Reserve(size_t keys);
-
-   private:
-    static constexpr size_t kInitial = 1024;
-    size_t Slot(uint64_t key) const;
-    // Moves the keys still counted into a table of `slots` slots.
-    void Rehash(size_t slots);
-    std::vector<uint64_t> keys_;  // 0: free
-    std::vector<int32_t> counts_;
-    size_t used_ = 0;
-  };
-
-  PageText& page_;
-  Counts counts_;
-  Text scratch_;
+  const PageText& page_;
   mutable Text slashed_;
 };
 

@@ -34,28 +34,30 @@ constexpr size_t npos = TextView::npos;
 // An edit moves every stretch after it. So the stretches before a split
 // point are held as positions, which an edit after them leaves as they are,
 // and those after it as distances from the end of the text, which an edit
-// before them leaves as they are; each edit moves the split point to itself.
-// Edits mostly come in order through the text, so the split moves little.
+// before them leaves as they are; and the list has a gap at the split point,
+// so stretches come and go there in place. Each edit moves the split point
+// to itself; edits mostly come in order through the text, so it moves
+// little.
 class Unknown {
  public:
   // [first, end of text), or nothing when `first` is npos.
   Unknown(const PageText& page, TextView pattern, size_t first) : page_(page), pattern_(pattern) {
-    if (first != npos) stretches_.push_back({first, page.size()});
-    split_ = stretches_.size();
+    if (first != npos) Insert({first, page.size()});
   }
 
   // Every start position of the pattern, ascending.
   Unknown(const PageText& page, TextView pattern, const std::vector<size_t>& starts)
       : page_(page), pattern_(pattern) {
-    for (size_t start : starts) stretches_.push_back({start, start + 1});
-    split_ = stretches_.size();
-    if (stretches_.size() > kMaxStretches) Compact();
+    list_.reserve(starts.size());
+    for (size_t start : starts) list_.push_back({start, start + 1});
+    split_ = gap_end_ = list_.size();
+    if (Count() > kMaxStretches) Compact();
   }
 
   // The first occurrence at or after `from`, or npos.
   size_t First(size_t from) {
     const size_t n = page_.size();
-    for (size_t i = 0; i < stretches_.size();) {
+    for (size_t i = 0; i < Count();) {
       const auto [lo, hi] = At(i, n);
       if (hi <= from) {
         ++i;
@@ -67,14 +69,15 @@ class Unknown {
         if (lo < start) {
           Set(i++, n, {lo, start});
         } else {
-          stretches_.erase(stretches_.begin() + static_cast<ptrdiff_t>(i));
-          if (i < split_) --split_;
+          MoveSplit(i, n);
+          ++gap_end_;  // drops stretch i
         }
         continue;
       }
       if (lo < start && start < q) {
         Set(i, n, {lo, start});
-        Insert(i + 1, n, {q, hi});
+        MoveSplit(i + 1, n);
+        Insert({q, hi});
       } else if (lo >= start) {
         Set(i, n, {q, hi});
       }
@@ -99,68 +102,77 @@ class Unknown {
     // [first, last) are the stretches that reach into [lo, to).
     const size_t first = IndexWhere(0, [&](size_t i) { return At(i, was).second > lo; });
     const size_t last = IndexWhere(first, [&](size_t i) { return At(i, was).first >= to; });
-    pieces_.clear();
+    Stretch pieces[2];
+    size_t count = 0;
     if (may_hold) {
-      pieces_.push_back({lo, hi});
+      pieces[count++] = {lo, hi};
       if (first < last) {
-        pieces_[0].first = std::min(lo, At(first, was).first);
+        pieces[0].first = std::min(lo, At(first, was).first);
         const size_t end = At(last - 1, was).second;
-        if (end > to) pieces_[0].second = std::max(hi, moved(end));
+        if (end > to) pieces[0].second = std::max(hi, moved(end));
       }
     } else if (first < last) {
       const size_t start = At(first, was).first;
-      if (start < lo) pieces_.push_back({start, lo});
+      if (start < lo) pieces[count++] = {start, lo};
       const auto [last_lo, last_hi] = At(last - 1, was);
-      if (last_hi > to) pieces_.push_back({moved(std::max(last_lo, to)), moved(last_hi)});
+      if (last_hi > to) pieces[count++] = {moved(std::max(last_lo, to)), moved(last_hi)};
     }
-    // Positions up to the edit and for the new pieces, distances after them.
-    MoveSplit(std::clamp(split_, first, last), was);
-    const auto at = stretches_.begin() + static_cast<ptrdiff_t>(first);
-    stretches_.insert(stretches_.erase(at, at + static_cast<ptrdiff_t>(last - first)),
-                      pieces_.begin(), pieces_.end());
-    split_ = first + pieces_.size();
-    if (stretches_.size() > 2 * kMaxStretches) Compact();
+    // Positions up to the edit, distances after it (so unchanged by it);
+    // the pieces go in as positions.
+    MoveSplit(first, was);
+    gap_end_ += last - first;
+    for (size_t k = 0; k < count; ++k) Insert(pieces[k]);
+    if (Count() > 2 * kMaxStretches) Compact();
   }
 
  private:
   using Stretch = std::pair<size_t, size_t>;
 
+  size_t Count() const { return split_ + (list_.size() - gap_end_); }
+
   // Stretch i as positions in a text of `size` characters.
   Stretch At(size_t i, size_t size) const {
-    const Stretch& s = stretches_[i];
-    return i < split_ ? s : Stretch{size - s.first, size - s.second};
+    return i < split_ ? list_[i] : Flipped(list_[i - split_ + gap_end_], size);
   }
 
   void Set(size_t i, size_t size, Stretch positions) {
-    stretches_[i] =
-        i < split_ ? positions : Stretch{size - positions.first, size - positions.second};
+    if (i < split_) {
+      list_[i] = positions;
+    } else {
+      list_[i - split_ + gap_end_] = Flipped(positions, size);
+    }
   }
 
-  // Puts a stretch at index i, before the split point when it falls on it.
-  void Insert(size_t i, size_t size, Stretch positions) {
-    const bool before = i <= split_;
-    stretches_.insert(
-        stretches_.begin() + static_cast<ptrdiff_t>(i),
-        before ? positions : Stretch{size - positions.first, size - positions.second});
-    if (before) ++split_;
-    if (stretches_.size() > 2 * kMaxStretches) Compact();
+  // Puts a stretch, as positions, at the split point and moves the point
+  // past it.
+  void Insert(Stretch positions) {
+    if (split_ == gap_end_) {
+      const size_t after = list_.size() - gap_end_;
+      list_.resize(2 * list_.size() + 8);
+      std::move_backward(list_.begin() + static_cast<ptrdiff_t>(gap_end_),
+                         list_.begin() + static_cast<ptrdiff_t>(gap_end_ + after), list_.end());
+      gap_end_ = list_.size() - after;
+    }
+    list_[split_++] = positions;
   }
 
-  // Moves the split point to `at`, in a text of `size` characters.
+  // Moves the split point, and the gap, before stretch `at`, in a text of
+  // `size` characters.
   void MoveSplit(size_t at, size_t size) {
-    for (; split_ < at; ++split_) Flip(stretches_[split_], size);
-    for (; split_ > at; --split_) Flip(stretches_[split_ - 1], size);
+    for (; split_ < at; ++split_, ++gap_end_) list_[split_] = Flipped(list_[gap_end_], size);
+    for (; split_ > at; --split_, --gap_end_)
+      list_[gap_end_ - 1] = Flipped(list_[split_ - 1], size);
   }
 
   // Positions to distances from the end, or back.
-  static void Flip(Stretch& s, size_t size) { s = {size - s.first, size - s.second}; }
+  static Stretch Flipped(Stretch s, size_t size) { return {size - s.first, size - s.second}; }
 
   // The first index from `from` on for which `holds` is true, when it is
   // false before it and true after it.
   template <typename Holds>
   size_t IndexWhere(size_t from, Holds&& holds) const {
     size_t lo = from;
-    size_t hi = stretches_.size();
+    size_t hi = Count();
     while (lo < hi) {
       const size_t mid = lo + (hi - lo) / 2;
       if (holds(mid)) {
@@ -178,12 +190,13 @@ class Unknown {
   // the kMaxStretches - 1 widest gaps stay, the others are closed (of equal
   // gaps, the earlier ones close first).
   void Compact() {
-    const size_t n = stretches_.size();
+    const size_t n = Count();
     if (n <= kMaxStretches) return;
     MoveSplit(n, page_.size());
+    list_.resize(n);
+    gap_end_ = n;
     gaps_.clear();
-    for (size_t i = 0; i + 1 < n; ++i)
-      gaps_.push_back({stretches_[i + 1].first - stretches_[i].second, i});
+    for (size_t i = 0; i + 1 < n; ++i) gaps_.push_back({list_[i + 1].first - list_[i].second, i});
     auto wider = [](const std::pair<size_t, size_t>& a, const std::pair<size_t, size_t>& b) {
       return a.first != b.first ? a.first > b.first : a.second > b.second;
     };
@@ -193,22 +206,24 @@ class Unknown {
     size_t out = 0;
     for (size_t i = 1; i < n; ++i) {
       if (keep_[i - 1]) {
-        stretches_[++out] = stretches_[i];
+        list_[++out] = list_[i];
       } else {
-        stretches_[out].second = stretches_[i].second;
+        list_[out].second = list_[i].second;
       }
     }
-    stretches_.resize(out + 1);
-    split_ = stretches_.size();
+    list_.resize(out + 1);
+    split_ = gap_end_ = list_.size();
   }
 
   // The list is let grow to twice this before it is cut back to it.
   static constexpr size_t kMaxStretches = 64;
   const PageText& page_;
   TextView pattern_;
-  std::vector<Stretch> stretches_;
-  size_t split_ = 0;             // stretches before it are positions, the others distances
-  std::vector<Stretch> pieces_;  // for Edit, as positions
+  // Stretches [0, split_) are positions, [gap_end_, size) distances; what
+  // lies between is the gap.
+  std::vector<Stretch> list_;
+  size_t split_ = 0;
+  size_t gap_end_ = 0;
   std::vector<std::pair<size_t, size_t>> gaps_;  // (width, index) for Compact
   std::vector<bool> keep_;
 };

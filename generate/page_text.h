@@ -7,10 +7,11 @@
 // row after another, and each row moves forward through it. Positions are
 // 0-based character indexes into the whole text.
 //
-// On request the text also keeps every place where "<!--" starts, with a key
-// made of the word after it, up to date through its edits, and tells an
-// observer which places an edit removes or adds, so that an index of the
-// names of the comments can follow without looking at the rest of the text.
+// On request the text also keeps, through its edits, every place where "<!--"
+// starts with a key made of the word after it, and how many places have each
+// key: an edit looks again only at the places near it. An opening or closing
+// tag of a name has the key of the name, so most names can be seen to have
+// no tag in the text with one look-up.
 //
 //   PageText page(u"<p><!--box--></p>");
 //   page.Find(u"-->", 0, page.size());          // 9
@@ -44,19 +45,6 @@ class PageText {
   // The most characters of the word after "<!--" that its key looks at.
   static constexpr size_t kWordChars = 16;
 
-  // Hears of the places of "<!--" that an edit touches: those that start in
-  // (from - reach, to) of an edit of [from, to), before it, while the text is
-  // still the old one; and those that start in (from - reach, from +
-  // written) after it.
-  class Observer {
-   public:
-    virtual void Removing(const PageText& text, size_t at) = 0;
-    virtual void Added(const PageText& text, size_t at) = 0;
-
-   protected:
-    ~Observer() = default;
-  };
-
   // REQUIRES: block_chars >= 1. Tests use small blocks to reach every edge.
   explicit PageText(TextView text, size_t block_chars = kBlockChars)
       : block_chars_(block_chars), room_(2 * block_chars), size_(text.size()) {
@@ -70,19 +58,19 @@ class PageText {
 
   size_t size() const { return size_; }
 
-  // From now on keeps the places of "<!--", and tells the observer of
-  // those an edit touches with `reach` as above.
-  // REQUIRES: called once; reach >= 4 + kWordChars (a key depends on the
-  // characters up to there).
-  void KeepComments(size_t reach) {
+  // From now on keeps the places of "<!--" and the count of their keys.
+  void KeepComments() {
+    if (keeping_) return;
     keeping_ = true;
-    reach_ = reach;
     AddComments(0, size_);
+    key_counts_.Reserve(comments());
+    for (const Block& block : blocks_) {
+      for (uint64_t key : block.keys) key_counts_.Add(key, 1);
+    }
   }
 
-  // Who is told of the places an edit touches from now on; null for nobody.
-  // REQUIRES: the observer lives until it is replaced or the last edit.
-  void Tell(Observer* observer) { observer_ = observer; }
+  // How many kept places have the key `key`.
+  uint32_t CommentsWithKey(uint64_t key) const { return key_counts_.Get(key); }
 
   // How many places of "<!--" are kept.
   size_t comments() const {
@@ -101,7 +89,8 @@ class PageText {
     const size_t n = std::min(after.size(), kWordChars);
     for (size_t i = 0; i < n && after[i] != u' ' && after[i] != u'-'; ++i)
       hash = (hash + after[i]) * 0xFF51AFD7ED558CCDu;
-    return hash ^ (hash >> 29);
+    hash ^= hash >> 29;
+    return hash == 0 ? 1 : hash;  // 0 marks a free slot of the counts
   }
 
   // Calls visit(at, key) for every kept place of "<!--" whose key is `key`
@@ -194,7 +183,7 @@ class PageText {
     if (!ReplaceInBlock(from, to, parts, copy_from, total))
       ReplaceBlocks(from, to, parts, copy_from);
     size_ = size_ - (to - from) + total;
-    if (keeping_) AddComments(from >= reach_ - 1 ? from - (reach_ - 1) : 0, from + total);
+    if (keeping_) AddComments(from >= kReach - 1 ? from - (kReach - 1) : 0, from + total);
     return total;
   }
 
@@ -384,9 +373,10 @@ class PageText {
     Insert(*it, insert_);
     // The places in [at, to) went before the edit; those after it move.
     const auto delta = static_cast<uint32_t>(insert_.size() - (to - from));
-    for (uint32_t& place : it->places) {
-      if (place >= at) place += delta;
-    }
+    for (auto place = std::lower_bound(it->places.begin(), it->places.end(),
+                                       static_cast<uint32_t>(at));
+         place != it->places.end(); ++place)
+      *place += delta;
     if (Size(*it) == 0) {
       SetCursor(blocks_.erase(it), start);
       if (cursor_ == blocks_.end()) SetCursor(blocks_.begin(), 0);
@@ -488,10 +478,13 @@ class PageText {
     if (a + b <= room_ && std::min(a, b) < block_chars_ / 2) JoinNext(it);
   }
 
-  // Forgets the places that start in (from - reach, to), telling the
-  // observer first.
+  // How far after its start a place's key looks: "<!--" and the word.
+  static constexpr size_t kReach = 4 + kWordChars;
+
+  // Forgets the places whose key an edit of [from, to) may change: those
+  // that start in (from - kReach, to).
   void RemoveComments(size_t from, size_t to) {
-    const size_t lo = from >= reach_ - 1 ? from - (reach_ - 1) : 0;
+    const size_t lo = from >= kReach - 1 ? from - (kReach - 1) : 0;
     const auto [found, found_start] = Locate(lo);
     size_t start = found_start;
     for (Iter it = Mutable(found); it != blocks_.end() && start < to; start += Size(*it++)) {
@@ -501,17 +494,16 @@ class PageText {
       const auto end = std::lower_bound(begin, places.end(),
                                         static_cast<uint32_t>(std::min(to - start, Size(*it))));
       if (begin == end) continue;
-      if (observer_ != nullptr) {
-        for (auto p = begin; p != end; ++p) observer_->Removing(*this, start + *p);
-      }
-      it->keys.erase(it->keys.begin() + (begin - places.begin()),
-                     it->keys.begin() + (end - places.begin()));
+      const auto first = it->keys.begin() + (begin - places.begin());
+      const auto last = it->keys.begin() + (end - places.begin());
+      for (auto key = first; key != last; ++key) key_counts_.Add(*key, -1);
+      it->keys.erase(first, last);
       places.erase(begin, end);
     }
   }
 
-  // Records the places of "<!--" that start in [lo, hi), telling the
-  // observer of each.
+  // Records the places of "<!--" that start in [lo, hi), and counts their
+  // keys once the counts are kept.
   void AddComments(size_t lo, size_t hi) {
     for (size_t at = Find(kComment, lo, hi); at != npos; at = Find(kComment, at + 1, hi)) {
       const uint64_t key = KeyOf(Peek(at + kComment.size(), kWordChars, scratch_));
@@ -522,17 +514,72 @@ class PageText {
           std::lower_bound(it->places.begin(), it->places.end(), place) - it->places.begin();
       it->places.insert(it->places.begin() + i, place);
       it->keys.insert(it->keys.begin() + i, key);
-      if (observer_ != nullptr) observer_->Added(*this, at);
+      if (key_counts_.Ready()) key_counts_.Add(key, 1);
     }
   }
+
+  // How many places have each key: an open-addressing table; a count that
+  // falls to zero keeps its slot until the table grows.
+  class KeyCounts {
+   public:
+    bool Ready() const { return !keys_.empty(); }
+    uint32_t Get(uint64_t key) const { return keys_.empty() ? 0 : counts_[Slot(key)]; }
+
+    void Add(uint64_t key, int32_t delta) {
+      size_t i = Slot(key);
+      if (keys_[i] == 0) {
+        if (2 * (used_ + 1) > keys_.size()) {
+          Rehash(2 * keys_.size());
+          i = Slot(key);
+        }
+        keys_[i] = key;
+        ++used_;
+      }
+      counts_[i] += static_cast<uint32_t>(delta);
+    }
+
+    // Room for `keys` keys without growing.
+    void Reserve(size_t keys) {
+      size_t slots = 64;
+      while (slots < 2 * keys) slots *= 2;
+      Rehash(slots);
+    }
+
+   private:
+    size_t Slot(uint64_t key) const {
+      const size_t mask = keys_.size() - 1;
+      size_t i = static_cast<size_t>(key) & mask;
+      while (keys_[i] != 0 && keys_[i] != key) i = (i + 1) & mask;
+      return i;
+    }
+
+    // Moves the keys still counted into a table of `slots` slots.
+    void Rehash(size_t slots) {
+      std::vector<uint64_t> keys(slots, 0);
+      std::vector<uint32_t> counts(slots, 0);
+      keys.swap(keys_);
+      counts.swap(counts_);
+      used_ = 0;
+      for (size_t k = 0; k < keys.size(); ++k) {
+        if (counts[k] == 0) continue;
+        const size_t j = Slot(keys[k]);
+        keys_[j] = keys[k];
+        counts_[j] = counts[k];
+        ++used_;
+      }
+    }
+
+    std::vector<uint64_t> keys_;  // 0: free
+    std::vector<uint32_t> counts_;
+    size_t used_ = 0;
+  };
 
   size_t block_chars_;
   size_t room_;
   std::list<Block> blocks_;
   size_t size_ = 0;
   bool keeping_ = false;
-  size_t reach_ = 4 + kWordChars;
-  Observer* observer_ = nullptr;
+  KeyCounts key_counts_;
   mutable ConstIter cursor_;
   mutable size_t cursor_start_ = 0;
   mutable Text scratch_;
