@@ -62,9 +62,8 @@ bool OpeningTagIndex::Sightings(TextView name, TagSightings& sightings) const {
 Text AssembleAspCode(Text text, const ado::RowTable& tags, const ExpandLimits& limits) {
   if (tags.rows == 0) return text;
   PageText page(text);
-  text = Text();
   AssembleAspCode(page, tags, limits);
-  return page.Take();
+  return page.Take(std::move(text));
 }
 
 void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits) {

@@ -449,9 +449,8 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
       vz::Find(text, Concat({u"<!--", tag_name, u"-->"})) == npos)
     return text;
   PageText page(text);
-  text = Text();
   ExpandTag(page, tag_name, tag_code, limits, nullptr);
-  return page.Take();
+  return page.Take(std::move(text));
 }
 
 void ExpandTag(PageText& page, TextView tag_name, TextView tag_code, const ExpandLimits& limits,

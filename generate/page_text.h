@@ -1,11 +1,11 @@
 // The text of a page while its tags are expanded.
 //
-// The characters lie in a list of blocks, each with room for twice what it
-// holds when made and a gap at its last edit, so that an edit costs about the
-// distance from the block's last edit however long the text is and wherever
-// the edit lies: tag rows of a page change small stretches all over it, one
-// row after another, and each row moves forward through it. Positions are
-// 0-based character indexes into the whole text.
+// The characters lie in a list of blocks, each with room to spare and a gap
+// at its last edit, so that an edit costs about the distance from the
+// block's last edit however long the text is and wherever the edit lies: tag
+// rows of a page change small stretches all over it, one row after another,
+// and each row moves forward through it. Positions are 0-based character
+// indexes into the whole text.
 //
 // On request the text also keeps, through its edits, every place where "<!--"
 // starts with a key made of the word after it, and how many places have each
@@ -14,7 +14,7 @@
 // no tag in the text with one look-up.
 //
 //   PageText page(u"<p><!--box--></p>");
-//   page.Find(u"-->", 0, page.size());          // 9
+//   page.Find(u"-->", 0, page.size());          // 10
 //   page.Replace(3, 13, {u"<%Box%>"}, 0);      // <p><%Box%></p>
 //   Text out = page.Take();
 
@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <list>
 #include <memory>
@@ -39,17 +40,30 @@ class PageText {
  public:
   static constexpr size_t npos = TextView::npos;
   static constexpr TextView kComment = u"<!--";
-  // Characters a block holds when it is made; it has room for twice that.
-  // An edit that does not fit makes new blocks instead.
+  // Characters a block of the text holds when it is made; it has room for
+  // a quarter as many again, for edits. An edit that does not fit makes new
+  // blocks instead. Blocks made for a long insertion are filled almost to
+  // their room: such text is seldom edited where it lies.
   static constexpr size_t kBlockChars = 2048;
   // The most characters of the word after "<!--" that its key looks at.
   static constexpr size_t kWordChars = 16;
 
   // REQUIRES: block_chars >= 1. Tests use small blocks to reach every edge.
   explicit PageText(TextView text, size_t block_chars = kBlockChars)
-      : block_chars_(block_chars), room_(2 * block_chars), size_(text.size()) {
-    for (size_t at = 0; at < text.size(); at += block_chars_)
-      Append(*NewBlock(blocks_, blocks_.end()), text.substr(at, block_chars_));
+      : block_chars_(block_chars),
+        room_(block_chars + block_chars / 4 + 1),
+        full_(room_ - room_ / 8),
+        size_(text.size()) {
+    // The blocks of the text, and room for an eighth more for what edits
+    // add, in one piece written once.
+    const size_t blocks = (text.size() + block_chars_ - 1) / block_chars_;
+    char16_t* slot = slots_.AddFilled(text, block_chars_, blocks + blocks / 8 + 4);
+    for (size_t at = 0; at < text.size(); at += block_chars_, slot += room_) {
+      Block& block = blocks_.emplace_back();
+      block.chars = slot;
+      block.gap_begin = std::min(block_chars_, text.size() - at);
+      block.gap_end = room_;
+    }
     cursor_ = blocks_.begin();
   }
 
@@ -187,18 +201,20 @@ class PageText {
     return total;
   }
 
-  // The whole text; the page text is left empty.
-  Text Take() {
-    Text out;
-    ReserveText(out, size_);
+  // The whole text; the page text is left empty. It is written into
+  // `storage`, whose buffer is kept when it is large enough: memory written
+  // before costs no page faults, fresh memory does.
+  Text Take(Text storage = Text()) {
+    storage.clear();
+    ReserveText(storage, size_);
     for (const Block& block : blocks_) {
-      out += Left(block);
-      out += Right(block);
+      storage += Left(block);
+      storage += Right(block);
     }
     blocks_.clear();
     size_ = 0;
     SetCursor(blocks_.begin(), 0);
-    return out;
+    return storage;
   }
 
  private:
@@ -207,7 +223,7 @@ class PageText {
   // "<!--" that start in the block (relative to it) with their keys,
   // ascending. No block in the list is empty.
   struct Block {
-    std::unique_ptr<char16_t[]> chars;
+    char16_t* chars = nullptr;  // a slot of room_ characters
     size_t gap_begin = 0;
     size_t gap_end = 0;
     std::vector<uint32_t> places;
@@ -227,9 +243,9 @@ class PageText {
   };
 
   size_t Size(const Block& block) const { return room_ - (block.gap_end - block.gap_begin); }
-  TextView Left(const Block& block) const { return TextView(block.chars.get(), block.gap_begin); }
+  TextView Left(const Block& block) const { return TextView(block.chars, block.gap_begin); }
   TextView Right(const Block& block) const {
-    return TextView(block.chars.get() + block.gap_end, room_ - block.gap_end);
+    return TextView(block.chars + block.gap_end, room_ - block.gap_end);
   }
 
   Iter Mutable(ConstIter it) { return blocks_.erase(it, it); }
@@ -309,16 +325,22 @@ class PageText {
   }
 
   // A new empty block, put before `before`.
-  Iter NewBlock(std::list<Block>& list, ConstIter before) const {
+  Iter NewBlock(std::list<Block>& list, ConstIter before) {
     const Iter it = list.emplace(before);
-    it->chars = std::make_unique_for_overwrite<char16_t[]>(room_);
+    it->chars = slots_.Take();
     it->gap_end = room_;
     return it;
   }
 
+  // Takes blocks [first, last) out of the text, their room kept for others.
+  Iter EraseBlocks(ConstIter first, ConstIter last) {
+    for (ConstIter it = first; it != last; ++it) slots_.Give(it->chars);
+    return blocks_.erase(first, last);
+  }
+
   // Puts the gap of `block` at `at`, a position within it.
   void MoveGap(Block& block, size_t at) const {
-    char16_t* d = block.chars.get();
+    char16_t* d = block.chars;
     if (at < block.gap_begin) {
       const size_t k = block.gap_begin - at;
       std::memmove(d + block.gap_end - k, d + at, k * sizeof(char16_t));
@@ -334,7 +356,7 @@ class PageText {
 
   // Writes `chars` at the gap. REQUIRES: they fit in it.
   static void Insert(Block& block, TextView chars) {
-    std::memcpy(block.chars.get() + block.gap_begin, chars.data(), chars.size() * sizeof(char16_t));
+    std::memcpy(block.chars + block.gap_begin, chars.data(), chars.size() * sizeof(char16_t));
     block.gap_begin += chars.size();
   }
 
@@ -373,12 +395,12 @@ class PageText {
     Insert(*it, insert_);
     // The places in [at, to) went before the edit; those after it move.
     const auto delta = static_cast<uint32_t>(insert_.size() - (to - from));
-    for (auto place = std::lower_bound(it->places.begin(), it->places.end(),
-                                       static_cast<uint32_t>(at));
+    for (auto place =
+             std::lower_bound(it->places.begin(), it->places.end(), static_cast<uint32_t>(at));
          place != it->places.end(); ++place)
       *place += delta;
     if (Size(*it) == 0) {
-      SetCursor(blocks_.erase(it), start);
+      SetCursor(EraseBlocks(it, std::next(it)), start);
       if (cursor_ == blocks_.end()) SetCursor(blocks_.begin(), 0);
     } else {
       SetCursor(it, start);
@@ -406,7 +428,7 @@ class PageText {
     const Iter first = CutAt(from);
     const bool at_front = first == blocks_.begin();
     const Iter before = at_front ? blocks_.end() : std::prev(first);
-    blocks_.erase(first, after);
+    EraseBlocks(first, after);
     const Iter last_made = made.empty() ? blocks_.end() : std::prev(made.end());
     blocks_.splice(after, made);
     // Small pieces left at the cuts join their neighbours.
@@ -419,12 +441,13 @@ class PageText {
     }
   }
 
-  // Appends `chars` to a list of new blocks, filling each to the block size.
-  void AppendTo(std::list<Block>& made, TextView chars) const {
+  // Appends `chars` to a list of new blocks, filling each almost to its
+  // room.
+  void AppendTo(std::list<Block>& made, TextView chars) {
     while (!chars.empty()) {
-      if (made.empty() || Size(made.back()) >= block_chars_) NewBlock(made, made.end());
+      if (made.empty() || Size(made.back()) >= full_) NewBlock(made, made.end());
       Block& last = made.back();
-      const size_t take = std::min(block_chars_ - Size(last), chars.size());
+      const size_t take = std::min(full_ - Size(last), chars.size());
       Append(last, chars.substr(0, take));
       chars.remove_prefix(take);
     }
@@ -465,7 +488,7 @@ class PageText {
     for (uint32_t place : next->places) it->places.push_back(place + static_cast<uint32_t>(shift));
     it->keys.insert(it->keys.end(), next->keys.begin(), next->keys.end());
     if (cursor_ == next) SetCursor(it, cursor_start_ - shift);
-    blocks_.erase(next);
+    EraseBlocks(next, std::next(next));
   }
 
   // Joins `it` and the block after it when one of them is small and both
@@ -517,6 +540,51 @@ class PageText {
       if (key_counts_.Ready()) key_counts_.Add(key, 1);
     }
   }
+
+  // Where blocks get their room: slots of a fixed size cut from a few large
+  // texts, reserved with ReserveText so that large ones lie on large pages,
+  // and given back for reuse when a block goes. A long text then costs few
+  // allocations and few page faults.
+  class Slots {
+   public:
+    explicit Slots(size_t chars) : chars_(chars) {}
+
+    char16_t* Take() {
+      if (free_.empty()) Add(std::max<size_t>(4, total_ / 2));
+      char16_t* slot = free_.back();
+      free_.pop_back();
+      return slot;
+    }
+
+    void Give(char16_t* slot) { free_.push_back(slot); }
+
+    // Makes `count` slots more, in one piece.
+    void Add(size_t count) { AddFilled(TextView(), 0, count); }
+
+    // Makes `count` slots in one piece, the first of them holding `text`,
+    // `fill` characters each, and returns the first; the others are free.
+    // REQUIRES: count * fill >= text.size(); fill <= the slot size.
+    char16_t* AddFilled(TextView text, size_t fill, size_t count) {
+      Text& piece = pieces_.emplace_back();
+      ReserveText(piece, count * chars_);
+      size_t used = 0;
+      for (size_t at = 0; at < text.size(); at += fill, ++used) {
+        const TextView chars = text.substr(at, fill);
+        piece += chars;
+        piece.append(chars_ - chars.size(), u'\0');
+      }
+      piece.resize(count * chars_);
+      for (size_t i = count; i-- > used;) free_.push_back(piece.data() + i * chars_);
+      total_ += count;
+      return piece.data();
+    }
+
+   private:
+    size_t chars_;
+    size_t total_ = 0;
+    std::deque<Text> pieces_;  // a deque, so that the pieces never move
+    std::vector<char16_t*> free_;
+  };
 
   // How many places have each key: an open-addressing table; a count that
   // falls to zero keeps its slot until the table grows.
@@ -576,6 +644,8 @@ class PageText {
 
   size_t block_chars_;
   size_t room_;
+  size_t full_;  // what a block made for an insertion holds
+  Slots slots_{room_};
   std::list<Block> blocks_;
   size_t size_ = 0;
   bool keeping_ = false;
