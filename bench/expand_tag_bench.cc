@@ -9,6 +9,9 @@
 //            opening tag with a far closing one)
 //   Runaway  nested tags and a code with three "[data]": the text triples
 //            pass after pass until the working limit stops it
+//   W1_Assemble/scale/rows  W1 as a page's assembly runs it, with the row
+//            `box` and rows-1 more whose tags the page does not hold (from
+//            five rows on the assembly keeps an index of the page's comments)
 //
 // The *_Literal benchmarks run the literal form once; compare the figures of
 // one run, the machine is shared.
@@ -19,6 +22,7 @@
 #include <map>
 #include <utility>
 
+#include "generate/asp_code.h"
 #include "generate/expand_tag.h"
 #include "platform/failure.h"
 #include "platform/text.h"
@@ -157,6 +161,39 @@ void RunLiteral(benchmark::State& state, const char* which) {
   }
   state.counters["in_chars"] = static_cast<double>(page.size());
 }
+
+void BM_W1_Assemble(benchmark::State& state) {
+  const Text& page = Input("W1", static_cast<int>(state.range(0)));
+  const auto count = static_cast<int32_t>(state.range(1));
+  ado::RowTable rows;
+  rows.columns = 4;
+  rows.rows = count;
+  rows.cells.resize(4 * static_cast<size_t>(count));
+  for (int32_t r = 0; r < count; ++r) {
+    rows.cells[static_cast<size_t>(r)] = r == 0 ? kName : Text(u"other") + DecimalText(r);
+    rows.cells[3 * static_cast<size_t>(count) + static_cast<size_t>(r)] = kBoxCode;
+  }
+  size_t out_size = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Text in = page;
+    state.ResumeTiming();
+    Text out = AssembleAspCode(std::move(in), rows);
+    out_size = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["in_chars"] = static_cast<double>(page.size());
+  state.counters["out_chars"] = static_cast<double>(out_size);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(page.size()));
+}
+BENCHMARK(BM_W1_Assemble)
+    ->ArgNames({"scale", "rows"})
+    ->Args({1, 1})
+    ->Args({2, 1})
+    ->Args({1, 8})
+    ->Args({2, 8})
+    ->Unit(benchmark::kMillisecond);
 
 #define VZ_PAIR(which, fast_args, literal_args)                                     \
   void BM_##which##_Fast(benchmark::State& state) { RunFast(state, #which); }       \

@@ -1,7 +1,8 @@
 // libFuzzer target: a whole page from an in-memory template and tag rows.
-// The assembly (with its index of comments and its partial updates) must
-// give exactly what handing every row to the expansion gives, and its
-// execute code what the literal conversion gives.
+// The assembly (with its index of comments and its partial updates), also
+// on a page text of small blocks, must give exactly what handing every row
+// to the expansion gives, and its execute code what the literal conversion
+// gives.
 //
 // Input layout: pieces separated by NUL bytes: the template, then name and
 // code of each row, at most eight rows. Each byte is one character; bytes
@@ -16,6 +17,7 @@
 
 #include "execute/execute_code.h"
 #include "generate/asp_code.h"
+#include "generate/page_text.h"
 #include "platform/failure.h"
 #include "tests/execute_code_reference.h"
 
@@ -81,6 +83,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (actual_failure != expected_failure || actual != expected) {
     std::fprintf(stderr, "assembly differs from the row loop (failures %d / %d)\n", actual_failure,
                  expected_failure);
+    std::abort();
+  }
+  // Again on a page text of small blocks, their size taken from the input's
+  // length so that every size comes up.
+  vz::Text on_blocks;
+  int32_t blocks_failure = 0;
+  try {
+    vz::PageText page(templet, 1 + size % 7);
+    vz::AssembleAspCode(page, table, limits);
+    on_blocks = page.Take();
+  } catch (const vz::Failure& f) {
+    blocks_failure = f.number();
+  }
+  if (blocks_failure != expected_failure || on_blocks != expected) {
+    std::fprintf(stderr, "assembly on blocks of %zu differs (failures %d / %d)\n", 1 + size % 7,
+                 blocks_failure, expected_failure);
     std::abort();
   }
   if (actual_failure == 0 && vz::ExecuteCodeOf(actual) != vz::reference::ExecuteCode(actual)) {

@@ -16,7 +16,6 @@
 #define VAVIZAR_GENERATE_ASP_CODE_H_
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "generate/expand_tag.h"
@@ -28,57 +27,29 @@ namespace vz {
 // Applies every row of `tags` to `templet`.
 Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits& limits = {});
 
-// Which tag names have an opening tag in a text: a record of where "<!--"
-// stands and of the four characters after each, so that asking about one name
-// compares a few numbers per comment instead of scanning the text.
+// The same on a page text made by the caller (tests make it of small blocks).
+void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits);
+
+// Where the tags of a name stand in a page text, and whether they stand
+// there at all, answered from the places of "<!--" the page text keeps: an
+// opening or closing tag of a name has the key of the name at its place, so
+// a name no place has the key of has no tag (one look-up, and most names
+// asked about have none), and otherwise only the places with its key are
+// looked at in the text.
 class OpeningTagIndex {
  public:
-  explicit OpeningTagIndex(TextView text) { Rebuild(text); }
+  // Makes `page` keep its places of "<!--" from now on.
+  explicit OpeningTagIndex(PageText& page);
 
-  // Takes a new text; every later question is about it.
-  void Rebuild(TextView text);
-
-  // Takes the text that an expansion made of the previous one, given what
-  // it changed; only the changed stretch is searched again.
-  void Update(TextView text, const TextChange& change);
-
-  // Whether "<!--" + name + " " or "<!--" + name + "-->" occurs in the text.
-  bool Occurs(TextView name) const;
-
-  // Every place of the three forms of the tag `name` in the text.
-  TagSightings Sightings(TextView name) const;
+  // Adds every place of the three forms of the tag `name` in the text to
+  // `sightings`. Returns whether an opening tag of the name occurs, that is
+  // "<!--" + name + " " or "<!--" + name + "-->"; when none does the
+  // sightings may be left incomplete.
+  bool Sightings(TextView name, TagSightings& sightings) const;
 
  private:
-  // Up to four characters packed 16 bits each, the first in the high bits;
-  // missing characters are 0.
-  static uint64_t Pack(TextView chars);
-
-  // The comments, in text order: where each "<!--" stands, the Pack of the
-  // four characters after it, and the hashes of the names of up to
-  // kShortName characters that an opening tag there could have (those
-  // before a blank or a "-->"); the hashes of comment i end at names_end[i].
-  struct Entries {
-    std::vector<int32_t> comments;
-    std::vector<uint64_t> keys;
-    std::vector<size_t> names;
-    std::vector<int32_t> names_end;
-  };
-  static constexpr size_t kShortName = 32;
-
-  // Appends the comments that start in [from, to) of the text.
-  void Scan(size_t from, size_t to, Entries& into) const;
-  // Adds `delta` to the counts of the names of comments [from, to) of
-  // `entries`.
-  void Tally(const Entries& entries, size_t from, size_t to, int32_t delta);
-  // The comments whose first characters agree with those of `name`.
-  template <typename Visit>
-  void ForEachCandidate(TextView name, Visit&& visit) const;
-
-  TextView text_;
-  Entries entries_;
-  // How many comments could open each short name, by hash. A short name
-  // missing here has no opening tag, and most names asked about have none.
-  std::unordered_map<size_t, int32_t> short_names_;
+  const PageText& page_;
+  mutable Text slashed_;
 };
 
 }  // namespace vz

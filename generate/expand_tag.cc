@@ -1,7 +1,6 @@
 #include "generate/expand_tag.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -17,272 +16,187 @@
 // list of stretches of start positions not yet known to be free of it, map the
 // list through every edit, and search only those stretches. Each answer to
 // "where is the first X?" then costs about the distance the search really has
-// to cover, instead of the whole text.
+// to cover, instead of the whole text. Every form begins with "<!--", so an
+// edit near which none begins adds nothing to the lists.
 //
-// The text lives in a gap buffer with the gap at the last edit: edits mostly
-// move forward through the text, so moving the gap costs little.
+// The text lives in a PageText, whose blocks make each edit cost about the
+// distance from the last edit in its block, wherever it lies.
 
 namespace vz {
 namespace {
 
 constexpr size_t npos = TextView::npos;
 
-// A text with a movable hole: [0, gap_begin_) and [gap_end_, capacity) of
-// the storage hold the characters, in that order. The storage is the text the
-// caller handed over, so that the result can go back in it without a copy.
-class GapText {
- public:
-  GapText(Text storage, size_t max_capacity)
-      : storage_(std::move(storage)), max_capacity_(max_capacity) {
-    gap_begin_ = storage_.size();
-    unchanged_prefix_ = unchanged_suffix_ = gap_begin_;
-    // A text that comes back from an earlier expansion has room to spare
-    // already; it is reallocated only when it has almost none.
-    size_t capacity = storage_.capacity();
-    if (capacity < gap_begin_ + gap_begin_ / 16 + 256) {
-      capacity = gap_begin_ + gap_begin_ / 4 + 256;
-      ReserveText(storage_, capacity);  // large pages for a large text
-    }
-    storage_.resize(capacity);
-    gap_end_ = storage_.size();
-  }
-
-  // How many characters at the start and at the end no Replace has touched.
-  size_t unchanged_prefix() const { return unchanged_prefix_; }
-  size_t unchanged_suffix() const { return unchanged_suffix_; }
-
-  size_t size() const { return gap_begin_ + (storage_.size() - gap_end_); }
-
-  // Appends the characters [from, to) to `out`.
-  void CopyTo(size_t from, size_t to, Text& out) const {
-    if (from < gap_begin_) {
-      size_t end = std::min(to, gap_begin_);
-      out.append(storage_.data() + from, end - from);
-      from = end;
-    }
-    if (from < to) out.append(Right() + (from - gap_begin_), to - from);
-  }
-
-  // The first start q in [lo, hi) where `needle` occurs, or npos.
-  // REQUIRES: needle is not empty.
-  size_t Find(TextView needle, size_t lo, size_t hi) {
-    const size_t m = needle.size();
-    const size_t n = size();
-    if (n < m) return npos;
-    hi = std::min(hi, n - m + 1);
-    if (lo >= hi) return npos;
-    // Occurrences wholly before the gap.
-    if (gap_begin_ >= m && lo <= gap_begin_ - m) {
-      size_t end = std::min(gap_begin_, hi + m - 1);
-      size_t q = vz::Find(TextView(storage_.data(), end), needle, lo);
-      if (q != npos) return q;
-    }
-    // Occurrences that straddle the gap.
-    size_t first = std::max(lo, gap_begin_ >= m - 1 ? gap_begin_ - (m - 1) : 0);
-    size_t last = std::min(hi, gap_begin_);
-    if (first < last && gap_begin_ < n) {
-      window_.clear();
-      CopyTo(first, std::min(n, last + m - 1), window_);
-      size_t q = vz::Find(window_, needle, 0);
-      if (q != npos) return first + q;
-    }
-    // Occurrences wholly after the gap.
-    size_t from = std::max(lo, gap_begin_);
-    if (from < hi) {
-      size_t end = std::min(n, hi + m - 1) - gap_begin_;
-      size_t q = vz::Find(TextView(Right(), end), needle, from - gap_begin_);
-      if (q != npos) return gap_begin_ + q;
-    }
-    return npos;
-  }
-
-  // Replaces the characters [from, to) by the parts one after another, an
-  // empty part standing for the characters [copy_from, from) of this text.
-  // Returns how many characters were written. The copies come straight from
-  // the text, so a long stretch copied many times is never held twice.
-  // REQUIRES: copy_from <= from; no part points into this buffer.
-  size_t ReplaceWithCopies(size_t from, size_t to, const std::vector<TextView>& parts,
-                           size_t copy_from) {
-    const size_t copy_length = from - copy_from;
-    size_t total = 0;
-    for (TextView part : parts) total += part.empty() ? copy_length : part.size();
-    RemoveForInsert(from, to, total);
-    // [copy_from, from) lies before the gap, which only ever fills after it.
-    char16_t* d = storage_.data();
-    for (TextView part : parts) {
-      if (part.empty()) {
-        if (copy_length != 0) std::memcpy(d + gap_begin_, d + copy_from, copy_length * 2);
-        gap_begin_ += copy_length;
-      } else {
-        std::memcpy(d + gap_begin_, part.data(), part.size() * 2);
-        gap_begin_ += part.size();
-      }
-    }
-    return total;
-  }
-
-  // Replaces the characters [from, to) by `insert`.
-  // REQUIRES: insert does not point into this buffer.
-  void Replace(size_t from, size_t to, TextView insert) {
-    RemoveForInsert(from, to, insert.size());
-    if (!insert.empty())
-      std::memcpy(storage_.data() + gap_begin_, insert.data(), insert.size() * 2);
-    gap_begin_ += insert.size();
-  }
-
-  Text Take() {
-    const size_t n = size();
-    MoveGap(n);
-    storage_.resize(n);
-    return std::move(storage_);
-  }
-
- private:
-  const char16_t* Right() const { return storage_.data() + gap_end_; }
-
-  // Drops the characters [from, to) and leaves the gap at `from` with room
-  // for `inserted` characters.
-  void RemoveForInsert(size_t from, size_t to, size_t inserted) {
-    unchanged_prefix_ = std::min(unchanged_prefix_, from);
-    unchanged_suffix_ = std::min(unchanged_suffix_, size() - to);
-    MoveGap(from);
-    gap_end_ += to - from;
-    if (gap_end_ - gap_begin_ < inserted) Grow(inserted);
-  }
-
-  void MoveGap(size_t to) {
-    char16_t* d = storage_.data();
-    if (to < gap_begin_) {
-      size_t k = gap_begin_ - to;
-      std::memmove(d + gap_end_ - k, d + to, k * 2);
-      gap_begin_ = to;
-      gap_end_ -= k;
-    } else if (to > gap_begin_) {
-      size_t k = to - gap_begin_;
-      std::memmove(d + gap_begin_, d + gap_end_, k * 2);
-      gap_begin_ = to;
-      gap_end_ += k;
-    }
-  }
-
-  void Grow(size_t need) {
-    const size_t tail = storage_.size() - gap_end_;
-    const size_t capacity = std::max(size() + need, std::min(storage_.size() * 2, max_capacity_));
-    ReserveText(storage_, capacity);
-    storage_.resize(capacity);
-    char16_t* d = storage_.data();
-    std::memmove(d + capacity - tail, d + gap_end_, tail * 2);
-    gap_end_ = capacity - tail;
-  }
-
-  Text storage_;
-  size_t max_capacity_;
-  size_t unchanged_prefix_ = 0;
-  size_t unchanged_suffix_ = 0;
-  size_t gap_begin_ = 0;
-  size_t gap_end_ = 0;
-  Text window_;
-};
-
 // The start positions of one pattern that are not yet known to be free of it:
-// a short sorted list of disjoint stretches [lo, hi). Everything outside the
-// list is known to hold no occurrence.
+// a sorted list of disjoint stretches [lo, hi); everything outside them is
+// known to hold no occurrence.
+//
+// An edit moves every stretch after it. So the stretches before a split
+// point are held as positions, which an edit after them leaves as they are,
+// and those after it as distances from the end of the text, which an edit
+// before them leaves as they are; and the list has a gap at the split point,
+// so stretches come and go there in place. Each edit moves the split point
+// to itself; edits mostly come in order through the text, so it moves
+// little.
 class Unknown {
  public:
-  // `first` is the first occurrence in a text of `text_size` characters, or
-  // npos when there is none.
-  Unknown(TextView pattern, size_t first, size_t text_size) : pattern_(pattern) {
-    if (first != npos) stretches_.push_back({first, text_size});
+  // [first, end of text), or nothing when `first` is npos.
+  Unknown(const PageText& page, TextView pattern, size_t first) : page_(page), pattern_(pattern) {
+    if (first != npos) Insert({first, page.size()});
   }
 
-  // From every start position of the pattern, ascending.
-  Unknown(TextView pattern, const std::vector<size_t>& starts) : pattern_(pattern) {
-    for (size_t start : starts) stretches_.push_back({start, start + 1});
-    Compact();
+  // Every start position of the pattern, ascending.
+  Unknown(const PageText& page, TextView pattern, const std::vector<size_t>& starts)
+      : page_(page), pattern_(pattern) {
+    list_.reserve(starts.size());
+    for (size_t start : starts) list_.push_back({start, start + 1});
+    split_ = gap_end_ = list_.size();
+    if (Count() > kMaxStretches) Compact();
   }
 
   // The first occurrence at or after `from`, or npos.
-  size_t First(GapText& text, size_t from) {
-    for (size_t i = 0; i < stretches_.size();) {
-      auto [lo, hi] = stretches_[i];
+  size_t First(size_t from) {
+    const size_t n = page_.size();
+    for (size_t i = 0; i < Count();) {
+      const auto [lo, hi] = At(i, n);
       if (hi <= from) {
         ++i;
         continue;
       }
-      size_t start = std::max(lo, from);
-      size_t q = text.Find(pattern_, start, hi);
+      const size_t start = std::max(lo, from);
+      const size_t q = page_.Find(pattern_, start, hi);
       if (q == npos) {
         if (lo < start) {
-          stretches_[i].second = start;
-          ++i;
+          Set(i++, n, {lo, start});
         } else {
-          stretches_.erase(stretches_.begin() + static_cast<ptrdiff_t>(i));
+          MoveSplit(i, n);
+          ++gap_end_;  // drops stretch i
         }
         continue;
       }
       if (lo < start && start < q) {
-        stretches_[i].second = start;
-        stretches_.insert(stretches_.begin() + static_cast<ptrdiff_t>(i) + 1, {q, hi});
-        Compact();
-      } else {
-        stretches_[i].first = lo < start ? lo : q;
+        Set(i, n, {lo, start});
+        MoveSplit(i + 1, n);
+        Insert({q, hi});
+      } else if (lo >= start) {
+        Set(i, n, {q, hi});
       }
       return q;
     }
     return npos;
   }
 
-  // Maps the list through the replacement of [from, to) by `inserted`
-  // characters.
-  void Edit(size_t from, size_t to, size_t inserted) {
+  // Maps the list through the replacement, already made, of [from, to) by
+  // `inserted` characters. The start positions whose occurrence would
+  // overlap the new characters, [from - m + 1, from + inserted), are unknown
+  // when `may_hold` and known to be free otherwise (the caller has seen that
+  // no occurrence can start there); the stretches the edit touches are cut
+  // or joined to them accordingly.
+  void Edit(size_t from, size_t to, size_t inserted, bool may_hold) {
+    const size_t now = page_.size();
+    const size_t was = now + (to - from) - inserted;
     const size_t m = pattern_.size();
-    size_t new_lo = from >= m - 1 ? from - (m - 1) : 0;
-    size_t new_hi = from + inserted;
-    std::vector<std::pair<size_t, size_t>>& out = scratch_;
-    out.clear();
-    bool placed = false;
-    auto place = [&] {
-      if (!out.empty() && out.back().second >= new_lo) {
-        out.back().second = std::max(out.back().second, new_hi);
-      } else {
-        out.push_back({new_lo, new_hi});
+    const size_t lo = from >= m - 1 ? from - (m - 1) : 0;
+    const size_t hi = from + inserted;
+    auto moved = [&](size_t at) { return at - to + from + inserted; };
+    // [first, last) are the stretches that reach into [lo, to).
+    const size_t first = IndexWhere(0, [&](size_t i) { return At(i, was).second > lo; });
+    const size_t last = IndexWhere(first, [&](size_t i) { return At(i, was).first >= to; });
+    Stretch pieces[2];
+    size_t count = 0;
+    if (may_hold) {
+      pieces[count++] = {lo, hi};
+      if (first < last) {
+        pieces[0].first = std::min(lo, At(first, was).first);
+        const size_t end = At(last - 1, was).second;
+        if (end > to) pieces[0].second = std::max(hi, moved(end));
       }
-      placed = true;
-    };
-    for (auto [lo, hi] : stretches_) {
-      if (hi <= new_lo) {
-        out.push_back({lo, hi});
-      } else if (lo >= to) {
-        if (!placed) place();
-        size_t shifted_lo = lo - to + from + inserted;
-        size_t shifted_hi = hi - to + from + inserted;
-        if (out.back().second >= shifted_lo) {
-          out.back().second = std::max(out.back().second, shifted_hi);
-        } else {
-          out.push_back({shifted_lo, shifted_hi});
-        }
-      } else {
-        new_lo = std::min(new_lo, lo);
-        if (hi > to) new_hi = std::max(new_hi, hi - to + from + inserted);
-      }
+    } else if (first < last) {
+      const size_t start = At(first, was).first;
+      if (start < lo) pieces[count++] = {start, lo};
+      const auto [last_lo, last_hi] = At(last - 1, was);
+      if (last_hi > to) pieces[count++] = {moved(std::max(last_lo, to)), moved(last_hi)};
     }
-    if (!placed) place();
-    std::swap(stretches_, out);
-    Compact();
+    // Positions up to the edit, distances after it (so unchanged by it);
+    // the pieces go in as positions.
+    MoveSplit(first, was);
+    gap_end_ += last - first;
+    for (size_t k = 0; k < count; ++k) Insert(pieces[k]);
+    if (Count() > 2 * kMaxStretches) Compact();
   }
 
  private:
+  using Stretch = std::pair<size_t, size_t>;
+
+  size_t Count() const { return split_ + (list_.size() - gap_end_); }
+
+  // Stretch i as positions in a text of `size` characters.
+  Stretch At(size_t i, size_t size) const {
+    return i < split_ ? list_[i] : Flipped(list_[i - split_ + gap_end_], size);
+  }
+
+  void Set(size_t i, size_t size, Stretch positions) {
+    if (i < split_) {
+      list_[i] = positions;
+    } else {
+      list_[i - split_ + gap_end_] = Flipped(positions, size);
+    }
+  }
+
+  // Puts a stretch, as positions, at the split point and moves the point
+  // past it.
+  void Insert(Stretch positions) {
+    if (split_ == gap_end_) {
+      const size_t after = list_.size() - gap_end_;
+      list_.resize(2 * list_.size() + 8);
+      std::move_backward(list_.begin() + static_cast<ptrdiff_t>(gap_end_),
+                         list_.begin() + static_cast<ptrdiff_t>(gap_end_ + after), list_.end());
+      gap_end_ = list_.size() - after;
+    }
+    list_[split_++] = positions;
+  }
+
+  // Moves the split point, and the gap, before stretch `at`, in a text of
+  // `size` characters.
+  void MoveSplit(size_t at, size_t size) {
+    for (; split_ < at; ++split_, ++gap_end_) list_[split_] = Flipped(list_[gap_end_], size);
+    for (; split_ > at; --split_, --gap_end_)
+      list_[gap_end_ - 1] = Flipped(list_[split_ - 1], size);
+  }
+
+  // Positions to distances from the end, or back.
+  static Stretch Flipped(Stretch s, size_t size) { return {size - s.first, size - s.second}; }
+
+  // The first index from `from` on for which `holds` is true, when it is
+  // false before it and true after it.
+  template <typename Holds>
+  size_t IndexWhere(size_t from, Holds&& holds) const {
+    size_t lo = from;
+    size_t hi = Count();
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (holds(mid)) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    return lo;
+  }
+
   // Keeps the list short by joining the stretches closest to each other;
   // that only forgets some knowledge. Linear in the length of the list, which
   // is long once, when it is made from every place of a tag in a large page:
   // the kMaxStretches - 1 widest gaps stay, the others are closed (of equal
   // gaps, the earlier ones close first).
   void Compact() {
-    const size_t n = stretches_.size();
+    const size_t n = Count();
     if (n <= kMaxStretches) return;
+    MoveSplit(n, page_.size());
+    list_.resize(n);
+    gap_end_ = n;
     gaps_.clear();
-    for (size_t i = 0; i + 1 < n; ++i)
-      gaps_.push_back({stretches_[i + 1].first - stretches_[i].second, i});
+    for (size_t i = 0; i + 1 < n; ++i) gaps_.push_back({list_[i + 1].first - list_[i].second, i});
     auto wider = [](const std::pair<size_t, size_t>& a, const std::pair<size_t, size_t>& b) {
       return a.first != b.first ? a.first > b.first : a.second > b.second;
     };
@@ -292,18 +206,24 @@ class Unknown {
     size_t out = 0;
     for (size_t i = 1; i < n; ++i) {
       if (keep_[i - 1]) {
-        stretches_[++out] = stretches_[i];
+        list_[++out] = list_[i];
       } else {
-        stretches_[out].second = stretches_[i].second;
+        list_[out].second = list_[i].second;
       }
     }
-    stretches_.resize(out + 1);
+    list_.resize(out + 1);
+    split_ = gap_end_ = list_.size();
   }
 
-  static constexpr size_t kMaxStretches = 8;
+  // The list is let grow to twice this before it is cut back to it.
+  static constexpr size_t kMaxStretches = 64;
+  const PageText& page_;
   TextView pattern_;
-  std::vector<std::pair<size_t, size_t>> stretches_;
-  std::vector<std::pair<size_t, size_t>> scratch_;
+  // Stretches [0, split_) are positions, [gap_end_, size) distances; what
+  // lies between is the gap.
+  std::vector<Stretch> list_;
+  size_t split_ = 0;
+  size_t gap_end_ = 0;
   std::vector<std::pair<size_t, size_t>> gaps_;  // (width, index) for Compact
   std::vector<bool> keep_;
 };
@@ -334,6 +254,185 @@ int64_t AttributeLinesLength(TextView attributes) {
   return length;
 }
 
+constexpr TextView kCommentEnd = u"-->";
+constexpr TextView kData = u"[data]";
+constexpr TextView kCodeOpen = u"<%";
+constexpr TextView kCodeClose = u"%>";
+
+// The code cut at its "[data]" markers, left to right without overlap.
+std::vector<TextView> CodePieces(TextView code) {
+  std::vector<TextView> pieces;
+  size_t done = 0;
+  for (size_t at = vz::Find(code, kData); at != npos; at = vz::Find(code, kData, done)) {
+    pieces.push_back(code.substr(done, at - done));
+    done = at + kData.size();
+  }
+  pieces.push_back(code.substr(done));
+  return pieces;
+}
+
+// Where a form first occurs: from the sightings when given, else searched.
+size_t FirstOf(const std::vector<size_t>* starts, const PageText& page, TextView form) {
+  if (starts != nullptr) return starts->empty() ? npos : starts->front();
+  return page.Find(form, 0, page.size());
+}
+
+Unknown UnknownOf(const PageText& page, const Text& form, const std::vector<size_t>* starts,
+                  size_t first) {
+  return starts != nullptr ? Unknown(page, form, *starts) : Unknown(page, form, first);
+}
+
+// The passes of one call over one page: the tag's three forms, the code cut
+// at its markers, and, for each form, where it may still occur.
+class Expansion {
+ public:
+  struct Forms {
+    Text with_attributes;  // "<!--" N " "
+    Text plain;            // "<!--" N "-->"
+    Text closing;          // "<!--/" N "-->"
+  };
+
+  Expansion(PageText& page, TextView tag_name, TextView tag_code, int64_t max_length,
+            const Forms& forms, const TagSightings* sightings, size_t first_with_attributes,
+            size_t first_plain, size_t first_closing)
+      : page_(page),
+        tag_name_(tag_name),
+        tag_code_(tag_code),
+        max_length_(max_length),
+        closing_size_(forms.closing.size()),
+        pieces_(CodePieces(tag_code)),
+        attribute_form_(UnknownOf(page, forms.with_attributes,
+                                  sightings ? &sightings->with_attributes : nullptr,
+                                  first_with_attributes)),
+        plain_form_(
+            UnknownOf(page, forms.plain, sightings ? &sightings->plain : nullptr, first_plain)),
+        closing_tags_(UnknownOf(page, forms.closing, sightings ? &sightings->closing : nullptr,
+                                first_closing)) {}
+
+  // Expands opening tags until none is left.
+  void Run() {
+    for (size_t e = FirstOpening(); e != npos; e = FirstOpening()) ExpandAt(e);
+  }
+
+ private:
+  // As long as an opening tag with attributes is left it goes first.
+  size_t FirstOpening() {
+    size_t e = attribute_form_.First(0);
+    return e != npos ? e : plain_form_.First(0);
+  }
+
+  // One pass: the opening tag at `e`, with the first closing tag after its
+  // "-->" when the text holds any.
+  void ExpandAt(size_t e) {
+    const size_t f = CommentEnd(e);
+    const size_t after_open = f + kCommentEnd.size();
+    AttributeLines(e, f);
+    size_t o = closing_tags_.First(0);
+    if (o == npos) {
+      CheckLength(static_cast<int64_t>(page_.size()) - static_cast<int64_t>(after_open - e) + 4 +
+                  Int(attribute_lines_.size()) + Int(tag_code_.size()));
+      ReplaceByBlock(e, after_open, tag_code_);
+      return;
+    }
+    if (o < after_open) o = closing_tags_.First(after_open);
+    if (o == npos) Raise(kInvalidArgument);
+    const size_t rest = o + closing_size_;
+    const int64_t markers = Int(pieces_.size()) - 1;
+    CheckLength(static_cast<int64_t>(page_.size()) - static_cast<int64_t>(rest - e) + 4 +
+                Int(attribute_lines_.size()) + Int(tag_code_.size()) - 6 * markers +
+                markers * (Int(o - after_open) + 4));
+    if (markers == 0) {
+      ReplaceByBlock(e, rest, tag_code_);
+    } else {
+      ReplaceClosingTag(o, rest, after_open);
+      ReplaceByBlock(e, after_open, pieces_[0]);
+    }
+  }
+
+  // The first "-->" at or after the start of the opening tag at `e`.
+  size_t CommentEnd(size_t e) {
+    const size_t f = page_.Find(kCommentEnd, e, page_.size());
+    if (f == npos) {
+      Raise(kInvalidArgument,
+            InvalidArgument({u"tag <!--", tag_name_, u" at ",
+                             DecimalText(static_cast<int64_t>(e) + 1), u" has no -->"}));
+    }
+    return f;
+  }
+
+  // The assignment lines of the opening tag at `e` whose "-->" is at `f`:
+  // none unless there is room for attribute text after the name's blank.
+  void AttributeLines(size_t e, size_t f) {
+    attribute_lines_.clear();
+    const size_t name_end = e + 4 + tag_name_.size();
+    if (f > name_end) {
+      attributes_.clear();
+      page_.CopyTo(name_end + 1, f, attributes_);
+      CheckTextLength(AttributeLinesLength(attributes_));
+      AppendAttributeLines(attributes_, attribute_lines_);
+    }
+  }
+
+  void CheckLength(int64_t length) const {
+    if (length > max_length_) Raise(kOutOfStringSpace);
+  }
+
+  // Replaces [from, to) by "<%" + attribute lines + `code` + "%>".
+  void ReplaceByBlock(size_t from, size_t to, TextView code) {
+    block_.clear();
+    block_ += kCodeOpen;
+    block_ += attribute_lines_;
+    block_ += code;
+    block_ += kCodeClose;
+    parts_.assign(1, block_);
+    Edited(from, to, page_.Replace(from, to, parts_, from));
+  }
+
+  // The content stays where it is; the closing tag at [o, rest) becomes the
+  // code after the first marker, with further copies of the content (from
+  // `after_open` to `o`) for further markers, taken straight from the text
+  // before it.
+  void ReplaceClosingTag(size_t o, size_t rest, size_t after_open) {
+    parts_.clear();
+    parts_.push_back(kCodeOpen);
+    if (!pieces_[1].empty()) parts_.push_back(pieces_[1]);
+    for (size_t i = 2; i < pieces_.size(); ++i) {
+      parts_.push_back(kCodeClose);
+      parts_.push_back(TextView());  // the content
+      parts_.push_back(kCodeOpen);
+      if (!pieces_[i].empty()) parts_.push_back(pieces_[i]);
+    }
+    parts_.push_back(kCodeClose);
+    Edited(o, rest, page_.Replace(o, rest, parts_, after_open));
+  }
+
+  // Every form begins with "<!--", so where none begins no occurrence of
+  // any can be new; the closing form is the longest.
+  void Edited(size_t from, size_t to, size_t inserted) {
+    const size_t lo = from >= closing_size_ - 1 ? from - (closing_size_ - 1) : 0;
+    const bool may_hold = page_.Find(PageText::kComment, lo, from + inserted) != npos;
+    attribute_form_.Edit(from, to, inserted, may_hold);
+    plain_form_.Edit(from, to, inserted, may_hold);
+    closing_tags_.Edit(from, to, inserted, may_hold);
+  }
+
+  static int64_t Int(size_t n) { return static_cast<int64_t>(n); }
+
+  PageText& page_;
+  TextView tag_name_;
+  TextView tag_code_;
+  int64_t max_length_;
+  size_t closing_size_;
+  std::vector<TextView> pieces_;
+  Unknown attribute_form_;
+  Unknown plain_form_;
+  Unknown closing_tags_;
+  Text attributes_;
+  Text attribute_lines_;
+  Text block_;
+  std::vector<TextView> parts_;
+};
+
 }  // namespace
 
 Text AttributesToCode(Text attributes) {
@@ -345,157 +444,35 @@ Text AttributesToCode(Text attributes) {
 }
 
 Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits) {
-  return ExpandTag(std::move(text), std::move(tag_name), std::move(tag_code), limits, nullptr,
-                   nullptr);
+  // A text without an opening tag comes back as it is, without being copied.
+  if (vz::Find(text, Concat({u"<!--", tag_name, u" "})) == npos &&
+      vz::Find(text, Concat({u"<!--", tag_name, u"-->"})) == npos)
+    return text;
+  PageText page(text);
+  ExpandTag(page, tag_name, tag_code, limits, nullptr);
+  return page.Take(std::move(text));
 }
 
-Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits,
-               const TagSightings* sightings, TextChange* change) {
-  const Text with_attributes = Concat({u"<!--", tag_name, u" "});
-  const Text plain = Concat({u"<!--", tag_name, u"-->"});
-  const Text closing = Concat({u"<!--/", tag_name, u"-->"});
-  constexpr TextView kCommentEnd = u"-->";
-  constexpr TextView kData = u"[data]";
-  constexpr TextView kCodeOpen = u"<%";
-  constexpr TextView kCodeClose = u"%>";
-
-  if (change != nullptr) *change = {text.size(), text.size()};
-  auto first_of = [](const std::vector<size_t>& starts) {
-    return starts.empty() ? npos : starts.front();
-  };
+void ExpandTag(PageText& page, TextView tag_name, TextView tag_code, const ExpandLimits& limits,
+               const TagSightings* sightings) {
+  const Expansion::Forms forms{Concat({u"<!--", tag_name, u" "}),
+                               Concat({u"<!--", tag_name, u"-->"}),
+                               Concat({u"<!--/", tag_name, u"-->"})};
   const size_t first_with_attributes =
-      sightings != nullptr ? first_of(sightings->with_attributes) : vz::Find(text, with_attributes);
-  const size_t first_plain =
-      sightings != nullptr ? first_of(sightings->plain) : vz::Find(text, plain);
-  if (first_with_attributes == npos && first_plain == npos) return text;
-  if (vz::Find(tag_code, with_attributes) != npos || vz::Find(tag_code, plain) != npos) {
+      FirstOf(sightings ? &sightings->with_attributes : nullptr, page, forms.with_attributes);
+  const size_t first_plain = FirstOf(sightings ? &sightings->plain : nullptr, page, forms.plain);
+  if (first_with_attributes == npos && first_plain == npos) return;
+  if (vz::Find(tag_code, forms.with_attributes) != npos ||
+      vz::Find(tag_code, forms.plain) != npos) {
     Raise(kInvalidArgument,
           InvalidArgument({u"the code of tag <!--", tag_name, u" holds its own opening tag"}));
   }
-
-  // The code cut at its "[data]" markers, left to right without overlap.
-  std::vector<TextView> pieces;
-  {
-    TextView code = tag_code;
-    size_t done = 0;
-    for (size_t at = vz::Find(code, kData); at != npos; at = vz::Find(code, kData, done)) {
-      pieces.push_back(code.substr(done, at - done));
-      done = at + kData.size();
-    }
-    pieces.push_back(code.substr(done));
-  }
-  const size_t markers = pieces.size() - 1;
   const int64_t max_length = std::clamp<int64_t>(limits.max_length, 0, kMaxTextLength);
-
-  const size_t name_length = tag_name.size();
   const size_t first_closing =
-      sightings != nullptr ? first_of(sightings->closing) : vz::Find(text, closing);
-  GapText page(std::move(text), static_cast<size_t>(max_length) + 1024);
-  Unknown attribute_form = sightings != nullptr
-                               ? Unknown(with_attributes, sightings->with_attributes)
-                               : Unknown(with_attributes, first_with_attributes, page.size());
-  Unknown plain_form = sightings != nullptr ? Unknown(plain, sightings->plain)
-                                            : Unknown(plain, first_plain, page.size());
-  Unknown closing_tags = sightings != nullptr ? Unknown(closing, sightings->closing)
-                                              : Unknown(closing, first_closing, page.size());
-
-  Text attribute_lines;
-  Text block;
-  std::vector<TextView> closing_parts;
-  for (;;) {
-    size_t e = attribute_form.First(page, 0);
-    if (e == npos) e = plain_form.First(page, 0);
-    if (e == npos) break;
-    const size_t n = page.size();
-
-    const size_t f = page.Find(kCommentEnd, e, n);
-    if (f == npos) {
-      Raise(kInvalidArgument,
-            InvalidArgument({u"tag <!--", tag_name, u" at ",
-                             DecimalText(static_cast<int64_t>(e) + 1), u" has no -->"}));
-    }
-    const size_t after_open = f + kCommentEnd.size();
-
-    attribute_lines.clear();
-    if (f > e + name_length + 4) {
-      Text attributes;
-      page.CopyTo(e + name_length + 5, f, attributes);
-      CheckTextLength(AttributeLinesLength(attributes));
-      AppendAttributeLines(attributes, attribute_lines);
-    }
-    const int64_t lines_length = static_cast<int64_t>(attribute_lines.size());
-    const int64_t code_length = static_cast<int64_t>(tag_code.size());
-
-    size_t o = closing_tags.First(page, 0);
-    if (o == npos) {
-      int64_t length = static_cast<int64_t>(n) - static_cast<int64_t>(after_open - e) + 4 +
-                       lines_length + code_length;
-      if (length > max_length) Raise(kOutOfStringSpace);
-      block.clear();
-      block += u"<%";
-      block += attribute_lines;
-      block += tag_code;
-      block += u"%>";
-      page.Replace(e, after_open, block);
-      attribute_form.Edit(e, after_open, block.size());
-      plain_form.Edit(e, after_open, block.size());
-      closing_tags.Edit(e, after_open, block.size());
-      continue;
-    }
-    if (o < after_open) o = closing_tags.First(page, after_open);
-    if (o == npos) Raise(kInvalidArgument);
-
-    const size_t rest = o + closing.size();
-    const int64_t content_length = static_cast<int64_t>(o - after_open);
-    const int64_t length = static_cast<int64_t>(n) - static_cast<int64_t>(rest - e) + 4 +
-                           lines_length + code_length - 6 * static_cast<int64_t>(markers) +
-                           static_cast<int64_t>(markers) * (content_length + 4);
-    if (length > max_length) Raise(kOutOfStringSpace);
-
-    if (markers == 0) {
-      block.clear();
-      block += u"<%";
-      block += attribute_lines;
-      block += tag_code;
-      block += u"%>";
-      page.Replace(e, rest, block);
-      attribute_form.Edit(e, rest, block.size());
-      plain_form.Edit(e, rest, block.size());
-      closing_tags.Edit(e, rest, block.size());
-      continue;
-    }
-
-    // The content stays where it is; the closing tag becomes the code after
-    // the first marker, with further copies of the content for further
-    // markers taken straight from the text before it. Then the opening tag
-    // becomes the code before the first marker.
-    closing_parts.clear();
-    closing_parts.push_back(kCodeOpen);
-    if (!pieces[1].empty()) closing_parts.push_back(pieces[1]);
-    for (size_t i = 2; i <= markers; ++i) {
-      closing_parts.push_back(kCodeClose);
-      closing_parts.push_back(TextView());  // the content
-      closing_parts.push_back(kCodeOpen);
-      if (!pieces[i].empty()) closing_parts.push_back(pieces[i]);
-    }
-    closing_parts.push_back(kCodeClose);
-    const size_t written = page.ReplaceWithCopies(o, rest, closing_parts, after_open);
-    attribute_form.Edit(o, rest, written);
-    plain_form.Edit(o, rest, written);
-    closing_tags.Edit(o, rest, written);
-
-    block.clear();
-    block += u"<%";
-    block += attribute_lines;
-    block += pieces[0];
-    block += u"%>";
-    page.Replace(e, after_open, block);
-    attribute_form.Edit(e, after_open, block.size());
-    plain_form.Edit(e, after_open, block.size());
-    closing_tags.Edit(e, after_open, block.size());
-  }
-  if (change != nullptr) *change = {page.unchanged_prefix(), page.unchanged_suffix()};
-  return page.Take();
+      FirstOf(sightings ? &sightings->closing : nullptr, page, forms.closing);
+  Expansion(page, tag_name, tag_code, max_length, forms, sightings, first_with_attributes,
+            first_plain, first_closing)
+      .Run();
 }
 
 }  // namespace vz

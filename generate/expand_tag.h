@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "generate/page_text.h"
 #include "platform/text.h"
 
 namespace vz {
@@ -58,22 +59,15 @@ struct TagSightings {
   std::vector<size_t> closing;
 };
 
-// What an expansion changed: the first `prefix` and the last `suffix`
-// characters of the result are those of the text handed in.
-struct TextChange {
-  size_t prefix = 0;
-  size_t suffix = 0;
-};
-
 // `text` with every occurrence of the tag `tag_name` expanded with `tag_code`;
 // `text` itself when it holds no opening tag of that name.
 Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits = {});
 
-// The same, with the sightings of the tag in `text` given (they must be
-// complete and exact; null to search), and what changed reported in
-// `change` (unless null).
-Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limits,
-               const TagSightings* sightings, TextChange* change);
+// The same in place, on a page text that lives on from one tag to the next,
+// with the sightings of the tag in it given (they must be complete and
+// exact; null to search). A failure leaves `page` in an unspecified state.
+void ExpandTag(PageText& page, TextView tag_name, TextView tag_code, const ExpandLimits& limits,
+               const TagSightings* sightings);
 
 // Assignment lines for the attribute text of one opening tag: every "&"
 // becomes a double quote and CR LF, every "=" becomes "=" and a double quote,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "generate/expand_tag.h"
+#include "generate/page_text.h"
 #include "platform/failure.h"
 #include "platform/text.h"
 #include "tests/expand_tag_reference.h"
@@ -45,22 +46,56 @@ inline std::string Show(const Text& text) {
   return out;
 }
 
+// The expansion as a page's assembly runs it: on a page text, here of
+// blocks of `block_chars`, searching for the tag itself.
+inline Text ExpandOnBlocks(const Text& text, const Text& name, const Text& code,
+                           const ExpandLimits& limits, size_t block_chars) {
+  PageText page(text, block_chars);
+  ExpandTag(page, name, code, limits, nullptr);
+  return page.Take();
+}
+
+// Compares ExpandTag with the literal passes, and, unless `block_chars` is
+// 0, the expansion on a page text of blocks that small too.
 inline Verdict Compare(const Text& text, const Text& name, const Text& code, int64_t max_length,
-                       int64_t pass_cap = kReferencePassCap) {
+                       int64_t pass_cap = kReferencePassCap, size_t block_chars = 0) {
   Verdict verdict;
   const reference::Outcome expected = reference::ExpandTag(text, name, code, max_length, pass_cap);
   bool failed = false;
   Text result;
   int32_t number = 0;
   Text description;
+  ExpandLimits limits;
+  limits.max_length = max_length;
   try {
-    ExpandLimits limits;
-    limits.max_length = max_length;
     result = ExpandTag(text, name, code, limits);
   } catch (const Failure& failure) {
     failed = true;
     number = failure.number();
     description = failure.description();
+  }
+  if (block_chars != 0) {
+    // Both ways must end alike; a difference shows as the result of the
+    // second.
+    bool blocks_failed = false;
+    Text blocks_result;
+    int32_t blocks_number = 0;
+    Text blocks_description;
+    try {
+      blocks_result = ExpandOnBlocks(text, name, code, limits, block_chars);
+    } catch (const Failure& failure) {
+      blocks_failed = true;
+      blocks_number = failure.number();
+      blocks_description = failure.description();
+    }
+    if (blocks_failed != failed || blocks_result != result || blocks_number != number ||
+        blocks_description != description) {
+      failed = blocks_failed;
+      result = blocks_result;
+      number = blocks_number;
+      description = blocks_description + u" (on blocks of " +
+                    DecimalText(static_cast<int64_t>(block_chars)) + u")";
+    }
   }
   std::string actual = failed ? "failure " + std::to_string(number) + " " + Show(description)
                               : "text \"" + Show(result) + "\"";

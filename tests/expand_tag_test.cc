@@ -232,8 +232,8 @@ TEST(ExpandTag, EveryPrefixMatchesTheReference) {
   for (const auto& input : kInputs) {
     const Text full = input.text;
     for (size_t n = 0; n <= full.size(); ++n) {
-      differential::Verdict v =
-          differential::Compare(full.substr(0, n), input.name, input.code, 4096);
+      differential::Verdict v = differential::Compare(full.substr(0, n), input.name, input.code,
+                                                      4096, differential::kReferencePassCap, 3);
       EXPECT_TRUE(v.same) << v.detail;
     }
   }
@@ -244,7 +244,8 @@ void RunDifferential(uint64_t seed, int64_t cases) {
   int64_t mismatches = 0, failures = 0, capped = 0;
   for (int64_t i = 0; i < cases; ++i) {
     differential::Case c = maker.Next();
-    differential::Verdict v = differential::Compare(c.text, c.name, c.code, c.max_length);
+    differential::Verdict v = differential::Compare(c.text, c.name, c.code, c.max_length,
+                                                    differential::kReferencePassCap, 1 + i % 7);
     failures += v.failed;
     capped += v.reference_capped;
     if (!v.same && ++mismatches <= 5) ADD_FAILURE() << "case " << i << ": " << v.detail;
