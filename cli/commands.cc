@@ -113,7 +113,7 @@ const Command kCommands[] = {
      kCheckUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunCheck(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "set", "page"},
-     {"json"},
+     {"json", "strict"},
      0},
     {"register",
      "register a component module",

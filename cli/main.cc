@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   // user's locale, which the process takes on only when asked.
   std::setlocale(LC_CTYPE, "");
   vz::cli::Output output;
+  output.out_fd = STDOUT_FILENO;
   int status;
   try {
     std::vector<std::string> args(argv + 1, argv + argc);
