@@ -49,19 +49,22 @@ class Report {
  public:
   Report(Output& output, bool json, bool strict) : output_(output), json_(json), strict_(strict) {}
 
-  void Add(const std::string& file, TextView text, const std::vector<Finding>& findings) {
-    FindingPrinter printer(file, text, json_);
-    for (const Finding& f : findings) {
-      failed_ = failed_ || f.severity == Severity::kError || strict_;
-      output_.out += printer.Format(f);
-      if (output_.out.size() >= kFlushBytes) Flush();
-    }
+  // The findings that follow are about `file`, whose text is `text`.
+  void Start(const std::string& file, TextView text) { printer_.emplace(file, text, json_); }
+
+  void Add(const Finding& f) {
+    failed_ = failed_ || f.severity == Severity::kError || strict_;
+    output_.out += printer_->Format(f);
+    if (output_.out.size() >= kFlushBytes) Flush();
+  }
+
+  // A finding that is about no file.
+  void AddAlone(const Finding& f) {
+    Start("", TextView());
+    Add(f);
     Flush();
   }
 
-  int Status() const { return failed_ ? kExitLogged : kExitOk; }
-
- private:
   void Flush() {
     if (output_.out_fd < 0 || output_.out.empty()) return;
     if (!WriteAll(output_.out_fd, output_.out))
@@ -69,10 +72,14 @@ class Report {
     output_.out.clear();
   }
 
+  int Status() const { return failed_ ? kExitLogged : kExitOk; }
+
+ private:
   Output& output_;
   bool json_;
   bool strict_;
   bool failed_ = false;
+  std::optional<FindingPrinter> printer_;
 };
 
 // The tag rows of a page's tag table, as the lint takes them. A table
@@ -151,30 +158,28 @@ void CheckPage(ado::Connection& conn, const CheckSettings& settings, const Text&
   const std::string which = "page " + ToUtf8(page_id) + " of set " + ToUtf8(set_id);
   PageInputs inputs = ReadPageInputs(conn, settings.templet_root, set_id, page_id);
   if (!inputs.registered) {
-    report.Add(
-        "", TextView(),
-        {MakeFinding("not-registered", kNoOffset, "no template is registered for " + which)});
+    report.AddAlone(
+        MakeFinding("not-registered", kNoOffset, "no template is registered for " + which));
     return;
   }
-  const std::string file = ToUtf8(Replace(inputs.path, u"\\", u"/"));
-  std::vector<Finding> findings;
+  report.Start(ToUtf8(Replace(inputs.path, u"\\", u"/")), inputs.text);
   if (inputs.read_failure) {
-    findings.push_back(MakeFinding("missing-template", kNoOffset,
-                                   "the template of " + which + " cannot be read: " +
-                                       OneLine(inputs.read_failure->description())));
+    report.Add(MakeFinding("missing-template", kNoOffset,
+                           "the template of " + which +
+                               " cannot be read: " + OneLine(inputs.read_failure->description())));
   }
   if (LeavesTempletRoot(settings.templet_root, inputs.path)) {
     const Text tmpl_file = ado::IsNull(inputs.tmpl_file) ? Text() : ado::CellText(inputs.tmpl_file);
-    findings.push_back(MakeFinding(
+    report.Add(MakeFinding(
         "outside-folder", kNoOffset,
         "tmpl_file " + Quoted(tmpl_file, 400) + " leads outside the template folder " +
             (settings.templates.empty() ? std::string("(the working folder: no --templates)")
                                         : Quoted(FromUtf8(settings.templates), 400)) +
             ", through `..`, an absolute name or a link: allowed, but rarely meant"));
   }
-  for (Finding& f : LintPage(inputs.text, LintRowsOf(inputs.tags), settings.lint))
-    findings.push_back(std::move(f));
-  report.Add(file, inputs.text, findings);
+  LintPage(inputs.text, LintRowsOf(inputs.tags), settings.lint,
+           [&report](Finding&& f) { report.Add(f); });
+  report.Flush();
 }
 
 }  // namespace
@@ -209,7 +214,7 @@ int RunCheck(const ParsedArgs& args, Output& output) {
     // With the tag rows laid out otherwise, every page would only repeat it.
     if (std::optional<Finding> layout =
             TagLayoutFinding(ReadTagTable(conn), TagColumnNames(conn))) {
-      report.Add("", TextView(), {*layout});
+      report.AddAlone(*layout);
       return report.Status();
     }
     const std::unordered_map<Text, std::vector<Text>> function_tags = FunctionTagMap(conn);
@@ -220,9 +225,8 @@ int RunCheck(const ParsedArgs& args, Output& output) {
     } else {
       pages = ListSetPages(conn, set_id);
       if (pages.empty()) {
-        report.Add(
-            "", TextView(),
-            {MakeFinding("not-registered", kNoOffset, "no page is registered for set " + *set)});
+        report.AddAlone(
+            MakeFinding("not-registered", kNoOffset, "no page is registered for set " + *set));
       }
     }
     for (const Text& page_id : pages) CheckPage(conn, settings, set_id, page_id, report);

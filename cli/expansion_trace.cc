@@ -51,17 +51,17 @@ struct Units {
 };
 
 // The stand-in page: a gap buffer of characters and their origins, the gap
-// kept where the last search or edit was.
+// kept where the last search or edit was. Until the first edit it is the
+// template itself, unchanged and not copied.
 class GapUnits {
  public:
-  explicit GapUnits(TextView text) : chars_(text), origins_(text.size()) {
-    for (size_t i = 0; i < text.size(); ++i) origins_[i] = static_cast<int32_t>(i);
-    gap_begin_ = gap_end_ = text.size();
-  }
+  explicit GapUnits(TextView text) : view_(text) {}
 
-  size_t size() const { return gap_begin_ + (chars_.size() - gap_end_); }
-  char16_t At(size_t i) const { return chars_[Physical(i)]; }
-  int32_t OriginAt(size_t i) const { return origins_[Physical(i)]; }
+  size_t size() const { return copied_ ? gap_begin_ + (chars_.size() - gap_end_) : view_.size(); }
+  char16_t At(size_t i) const { return copied_ ? chars_[Physical(i)] : view_[i]; }
+  int32_t OriginAt(size_t i) const {
+    return copied_ ? origins_[Physical(i)] : static_cast<int32_t>(i);
+  }
 
   // The first `needle` starting in [from, limit) and ending in the text.
   size_t Find(TextView needle, size_t from, size_t limit = npos) {
@@ -69,14 +69,18 @@ class GapUnits {
     if (from > n || n - from < needle.size()) return npos;
     const size_t stop = std::min(limit, n - needle.size() + 1);
     if (from >= stop) return npos;
-    MoveGap(from);
-    const TextView right(chars_.data() + gap_end_, stop - from + needle.size() - 1);
-    const size_t q = vz::Find(right, needle);
+    const char16_t* data = view_.data() + from;
+    if (copied_) {
+      MoveGap(from);
+      data = chars_.data() + gap_end_;
+    }
+    const size_t q = vz::Find(TextView(data, stop - from + needle.size() - 1), needle);
     return q == npos ? npos : from + q;
   }
 
   // Replaces [from, to) by `with`.
   void Replace(size_t from, size_t to, const Units& with) {
+    if (!copied_) Copy();
     MoveGap(from);
     gap_end_ += to - from;
     if (gap_end_ - gap_begin_ < with.size()) Grow(with.size());
@@ -91,6 +95,14 @@ class GapUnits {
 
  private:
   size_t Physical(size_t i) const { return i < gap_begin_ ? i : i + (gap_end_ - gap_begin_); }
+
+  void Copy() {
+    chars_ = Text(view_);
+    origins_.resize(view_.size());
+    for (size_t i = 0; i < view_.size(); ++i) origins_[i] = static_cast<int32_t>(i);
+    gap_begin_ = gap_end_ = view_.size();
+    copied_ = true;
+  }
 
   void MoveGap(size_t to) {
     if (to < gap_begin_) {
@@ -123,6 +135,8 @@ class GapUnits {
     gap_end_ = capacity - tail;
   }
 
+  TextView view_;
+  bool copied_ = false;
   Text chars_;
   std::vector<int32_t> origins_;
   size_t gap_begin_ = 0;
@@ -259,6 +273,11 @@ class Tracer {
 
   bool ExpandRow(size_t row);
   bool Pass(size_t row, size_t e, size_t f, size_t o);
+  // The text a pass rebuilds, put in the stand-in; false (with a
+  // markup-grows finding) past max_units.
+  bool Rebuild(size_t row, size_t e, size_t f, size_t o, int32_t anchor);
+  // Replaces [from, to) of the stand-in by `with`, keeping the tag counts.
+  void Splice(size_t from, size_t to, const Units& with);
 
   // Reports.
   std::string TagAt(size_t e, TextView name) const;
@@ -539,14 +558,30 @@ bool Tracer::Pass(size_t row, size_t e, size_t f, size_t o) {
     return false;
   }
   if (o == npos && m > 0) ReportUnclosed(row, e);
+  if (!Rebuild(row, e, f, o, anchor)) return false;
+  length_ = length;
+  return true;
+}
 
-  const int32_t block = NewInserted(static_cast<int32_t>(row), anchor, false, {1, 0, 0});
+void Tracer::Splice(size_t from, size_t to, const Units& with) {
+  Tally(from, to, -1);
+  text_.Replace(from, to, with);
+  Tally(from, from + with.size(), +1);
+}
+
+bool Tracer::Rebuild(size_t row, size_t e, size_t f, size_t o, int32_t anchor) {
+  const CodeShape& code = Shape(row);
+  const size_t L = names_[static_cast<size_t>(row_name_[row])].name.size();
+  const size_t after_open = f + kCommentEnd.size();
+  const int32_t r = static_cast<int32_t>(row);
+  const int32_t block = NewInserted(r, anchor, false, {1, 0, 0});
   Units opening;
   opening.Push(u'<', block);
   opening.Push(u'%', block);
-  if (attributes) AppendLines(e + L + 5, f, block, opening);
-  if (o == npos || m == 0) {
-    AppendPiece(code.whole, block, static_cast<int32_t>(row), anchor, opening);
+  if (f > e + L + 4) AppendLines(e + L + 5, f, block, opening);
+  if (o == npos || code.markers == 0) {
+    // The code goes in whole; with a closing tag the content goes too.
+    AppendPiece(code.whole, block, r, anchor, opening);
     opening.Push(u'%', block);
     opening.Push(u'>', block);
     const size_t end = o == npos ? after_open : o + L + 8;
@@ -554,44 +589,37 @@ bool Tracer::Pass(size_t row, size_t e, size_t f, size_t o) {
       ReportGrows(row, e);
       return false;
     }
-    Tally(e, end, -1);
-    text_.Replace(e, end, opening);
-    Tally(e, e + opening.size(), +1);
-  } else {
-    const size_t rest = o + L + 8;
-    Units content;
-    if (m > 1) {
-      const size_t copies = (o - after_open) * static_cast<size_t>(m - 1);
-      if (text_.size() + copies > limits_.max_units) {
-        ReportGrows(row, e);
-        return false;
-      }
-      text_.CopyTo(after_open, o, content);
-    }
-    Units closing;
-    for (size_t i = 1; i <= code.markers; ++i) {
-      if (i > 1) closing.Append(content);
-      closing.Push(u'<', block);
-      closing.Push(u'%', block);
-      AppendPiece(code.pieces[i], block, static_cast<int32_t>(row), anchor, closing);
-      closing.Push(u'%', block);
-      closing.Push(u'>', block);
-    }
-    AppendPiece(code.pieces[0], block, static_cast<int32_t>(row), anchor, opening);
-    opening.Push(u'%', block);
-    opening.Push(u'>', block);
-    if (text_.size() + closing.size() + opening.size() > limits_.max_units) {
+    Splice(e, end, opening);
+    return true;
+  }
+  // The content stays where it is; the closing tag becomes the code after
+  // the first marker, with a copy of the content before each further piece.
+  Units content;
+  if (code.markers > 1) {
+    if (text_.size() + (o - after_open) * (code.markers - 1) > limits_.max_units) {
       ReportGrows(row, e);
       return false;
     }
-    Tally(o, rest, -1);
-    text_.Replace(o, rest, closing);
-    Tally(o, o + closing.size(), +1);
-    Tally(e, after_open, -1);
-    text_.Replace(e, after_open, opening);
-    Tally(e, e + opening.size(), +1);
+    text_.CopyTo(after_open, o, content);
   }
-  length_ = length;
+  Units closing;
+  for (size_t i = 1; i <= code.markers; ++i) {
+    if (i > 1) closing.Append(content);
+    closing.Push(u'<', block);
+    closing.Push(u'%', block);
+    AppendPiece(code.pieces[i], block, r, anchor, closing);
+    closing.Push(u'%', block);
+    closing.Push(u'>', block);
+  }
+  AppendPiece(code.pieces[0], block, r, anchor, opening);
+  opening.Push(u'%', block);
+  opening.Push(u'>', block);
+  if (text_.size() + closing.size() + opening.size() > limits_.max_units) {
+    ReportGrows(row, e);
+    return false;
+  }
+  Splice(o, o + L + 8, closing);
+  Splice(e, after_open, opening);
   return true;
 }
 
@@ -748,7 +776,7 @@ void Tracer::ReportGrows(size_t row, size_t e) {
     message += " (the code of row " + std::to_string(row + 1) + " holds `[data]` " +
                std::to_string(code.markers) + " times, so the content is copied that often)";
   }
-  message += "; check follows the page no further";
+  message += ": the page comes out huge or fails, and check follows it no further";
   Report("markup-grows", AnchorOf(text_.OriginAt(e)), row, message);
 }
 

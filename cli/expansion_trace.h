@@ -37,7 +37,7 @@ struct TraceLimits {
   // The longest text generating the page may build (failure 14 past it).
   int64_t max_length = 268435456;
   // The most characters the stand-in may hold; 0 for four times the template
-  // and codes plus 1 Mi. Past it the trace stops with a markup-grows warning.
+  // and codes plus 1 Mi. Past it the trace stops with a markup-grows finding.
   size_t max_units = 0;
 };
 

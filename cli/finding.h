@@ -62,7 +62,8 @@ struct Finding {
   //   too-many-rows        E rows past the last row index
   //   odd-tag-name         W a row name the expansion can match across other
   //                          markup (blanks, "<", ">", "%", quotes, ...)
-  //   markup-grows         W markup that grows past what check follows
+  //   generation-fails     E a page with such a row whose generation fails
+  //   markup-grows         E markup that grows past what check follows
   //   unencodable          E characters of the template or of a used code
   //                          that the output encoding cannot hold
   //   missing-template     E a registered template that cannot be read

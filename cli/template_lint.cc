@@ -1,14 +1,16 @@
 #include "cli/template_lint.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <set>
-#include <tuple>
 #include <unordered_set>
 #include <utility>
 
 #include "cli/expansion_trace.h"
 #include "cli/finding_printer.h"
+#include "generate/asp_code.h"
+#include "platform/failure.h"
 #include "platform/fso/encoder.h"
 
 namespace vz::cli {
@@ -176,10 +178,11 @@ struct TagNames {
   size_t longest = 0;
 };
 
-// Records the tag markup of the comment at `p` (opening tags: the name runs
-// up to a blank or a "-->"; closing tags: "/", the name, "-->"). False when
-// the comment is no tag of `tags`.
-bool RecordTagsAt(TextView text, size_t p, const TagNames& tags, std::vector<Markup>& markup) {
+// Calls visit(n, closing, attributes) for each tag of `tags` at the comment
+// at `p` (opening tags: the name runs up to a blank or a "-->"; closing
+// tags: "/", the name, "-->"). False when the comment is no tag of `tags`.
+template <typename Visit>
+bool VisitTagsAt(TextView text, size_t p, const TagNames& tags, Visit&& visit) {
   const size_t start = p + kCommentStart.size();
   bool is_tag = false;
   for (size_t k = start; k <= std::min(text.size(), start + tags.longest); ++k) {
@@ -187,8 +190,7 @@ bool RecordTagsAt(TextView text, size_t p, const TagNames& tags, std::vector<Mar
     if (!attributes && !StartsAt(text, k, kCommentEnd)) continue;
     std::optional<size_t> n = tags.Find(text.substr(start, k - start));
     if (!n) continue;
-    markup[*n].openings.push_back(p);
-    markup[*n].attributes.push_back(attributes);
+    visit(*n, false, attributes);
     is_tag = true;
   }
   if (StartsAt(text, start, u"/")) {
@@ -196,11 +198,23 @@ bool RecordTagsAt(TextView text, size_t p, const TagNames& tags, std::vector<Mar
       if (!StartsAt(text, k, kCommentEnd)) continue;
       std::optional<size_t> n = tags.Find(text.substr(start + 1, k - start - 1));
       if (!n) continue;
-      markup[*n].closings.push_back(p);
+      visit(*n, true, false);
       is_tag = true;
     }
   }
   return is_tag;
+}
+
+// Records the tag markup of the comment at `p`; false when it is no tag.
+bool RecordTagsAt(TextView text, size_t p, const TagNames& tags, std::vector<Markup>& markup) {
+  return VisitTagsAt(text, p, tags, [&](size_t n, bool closing, bool attributes) {
+    if (closing) {
+      markup[n].closings.push_back(p);
+    } else {
+      markup[n].openings.push_back(p);
+      markup[n].attributes.push_back(attributes);
+    }
+  });
 }
 
 // The tag name that `word` is one or two edits from, if any and if `word`
@@ -266,41 +280,40 @@ void CheckMisspelling(TextView text, size_t p, const TagNames& tags, NearestName
                   Quoted(shown) + ": did you mean " + Quoted(Concat({slash, *best})) + "?"));
 }
 
-// The pairing of the markup of tag `name`: unterminated opening tags, those
-// that pair past another opening tag, and closing tags with no opening tag
-// before them.
-void CheckPairing(TextView text, const LineIndex& lines, const Text& name, const Markup& m,
-                  std::vector<Finding>& found) {
-  for (size_t i = 0; i < m.openings.size(); ++i) {
-    const size_t o = m.openings[i];
-    size_t f = o + kCommentStart.size() + name.size();  // the "-->" of the plain form
-    if (m.attributes[i]) {
-      f = vz::Find(text, kCommentEnd, o);
-      if (f == TextView::npos) {
-        found.push_back(TextFinding("unterminated-tag", o, name,
-                                    "opening tag of " + Quoted(name) +
-                                        " has no `-->` after it: generating the page fails"));
-        continue;
-      }
-    }
-    const size_t after = f + kCommentEnd.size();
-    auto closing = std::lower_bound(m.closings.begin(), m.closings.end(), after);
-    if (closing == m.closings.end()) continue;
-    auto between = std::lower_bound(m.openings.begin(), m.openings.end(), after);
-    if (between != m.openings.end() && *between < *closing) {
-      found.push_back(TextFinding("mispaired-tag", o, name,
-                                  "opening tag of " + Quoted(name) +
-                                      " pairs with the closing tag at " + lines.Where(*closing) +
-                                      ", past another opening tag of " + Quoted(name) + " at " +
-                                      lines.Where(*between)));
+// The pairing of the opening tag number `i` of tag `name`: one without a
+// "-->" after it, or one that pairs past another opening tag.
+void CheckOpening(TextView text, const LineIndex& lines, const Text& name, const Markup& m,
+                  size_t i, std::vector<Finding>& found) {
+  const size_t o = m.openings[i];
+  size_t f = o + kCommentStart.size() + name.size();  // the "-->" of the plain form
+  if (m.attributes[i]) {
+    f = vz::Find(text, kCommentEnd, o);
+    if (f == TextView::npos) {
+      found.push_back(TextFinding(
+          "unterminated-tag", o, name,
+          "opening tag of " + Quoted(name) + " has no `-->` after it: generating the page fails"));
+      return;
     }
   }
-  for (size_t c : m.closings) {
-    if (!m.openings.empty() && m.openings.front() < c) continue;
-    found.push_back(TextFinding("unopened-closing-tag", c, name,
-                                "closing tag " + Quoted(Concat({u"<!--/", name, kCommentEnd})) +
-                                    " has no opening tag of " + Quoted(name) + " before it"));
+  const size_t after = f + kCommentEnd.size();
+  auto closing = std::lower_bound(m.closings.begin(), m.closings.end(), after);
+  if (closing == m.closings.end()) return;
+  auto between = std::lower_bound(m.openings.begin(), m.openings.end(), after);
+  if (between != m.openings.end() && *between < *closing) {
+    found.push_back(TextFinding("mispaired-tag", o, name,
+                                "opening tag of " + Quoted(name) +
+                                    " pairs with the closing tag at " + lines.Where(*closing) +
+                                    ", past another opening tag of " + Quoted(name) + " at " +
+                                    lines.Where(*between)));
   }
+}
+
+// A closing tag of `name` at `c` with no opening tag of the name before it.
+void CheckClosing(const Text& name, const Markup& m, size_t c, std::vector<Finding>& found) {
+  if (!m.openings.empty() && m.openings.front() < c) return;
+  found.push_back(TextFinding("unopened-closing-tag", c, name,
+                              "closing tag " + Quoted(Concat({u"<!--/", name, kCommentEnd})) +
+                                  " has no opening tag of " + Quoted(name) + " before it"));
 }
 
 bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
@@ -414,66 +427,146 @@ std::string NotAppliedMessage(const CustomTag& tag, const LintOptions& options,
 
 }  // namespace
 
-std::vector<Finding> LintMarkup(TextView text, const std::vector<TagRow>& rows,
-                                const LintOptions& options) {
-  const TagNames tags(rows);
-  NearestNames nearest(tags);
-  const std::unordered_set<Text> closing_words = ClosingWords(text, rows);
-  const LineIndex lines(text);
-  std::vector<Markup> markup(tags.distinct.size());
-  std::vector<Finding> found;
-  std::vector<size_t> comments;
-  std::unordered_set<Text> opening_words;
-  for (size_t p = Find(text, kCommentStart); p != TextView::npos;
-       p = Find(text, kCommentStart, p + 1)) {
-    if (RecordTagsAt(text, p, tags, markup)) continue;
-    comments.push_back(p);
-    const size_t start = p + kCommentStart.size();
-    const size_t end = WordEnd(text, start);
-    if (end > start && (StartsAt(text, end, kCommentEnd) || StartsAt(text, end, u" ")))
-      opening_words.emplace(text.substr(start, end - start));
-  }
-  for (size_t p : comments) {
-    if (std::optional<CustomTag> tag = CustomTagAt(text, p, closing_words)) {
-      found.push_back(
-          TextFinding("tag-not-applied", p, tag->word,
-                      Quoted(tag->shown, 40) + " is " + NotAppliedMessage(*tag, options, nearest)));
-      continue;
+namespace {
+
+// The findings about the markup of a page, comment by comment in the order
+// of the text, each worked out when its comment is reached. What it keeps is
+// the places of the tags, a few bytes each.
+class MarkupStream {
+ public:
+  MarkupStream(TextView text, const std::vector<TagRow>& rows, const LintOptions& options)
+      : text_(text),
+        options_(options),
+        tags_(rows),
+        nearest_(tags_),
+        closing_words_(ClosingWords(text, rows)),
+        lines_(text),
+        markup_(tags_.distinct.size()) {
+    for (size_t p = Find(text, kCommentStart); p != TextView::npos;
+         p = Find(text, kCommentStart, p + 1)) {
+      if (RecordTagsAt(text, p, tags_, markup_)) continue;
+      const size_t start = p + kCommentStart.size();
+      const size_t end = WordEnd(text, start);
+      if (end > start && (StartsAt(text, end, kCommentEnd) || StartsAt(text, end, u" ")))
+        opening_words_.emplace(text.substr(start, end - start));
     }
-    CheckMisspelling(text, p, tags, nearest, opening_words, found);
   }
-  for (size_t n = 0; n < tags.distinct.size(); ++n)
-    CheckPairing(text, lines, tags.distinct[n], markup[n], found);
-  std::stable_sort(found.begin(), found.end(),
-                   [](const Finding& a, const Finding& b) { return a.offset < b.offset; });
+
+  // Appends the findings of the next comment that has any; false when no
+  // comment is left.
+  bool Next(std::vector<Finding>& out) {
+    const size_t before = out.size();
+    while (out.size() == before) {
+      const size_t p = next_ > text_.size() ? TextView::npos : Find(text_, kCommentStart, next_);
+      if (p == TextView::npos) return false;
+      next_ = p + 1;
+      if (!CheckTags(p, out)) Comment(p, out);
+    }
+    return true;
+  }
+
+ private:
+  // The pairing findings of the tags at `p`, in the order of the names;
+  // false when `p` holds no tag.
+  bool CheckTags(size_t p, std::vector<Finding>& out) {
+    std::vector<std::pair<size_t, bool>> here;  // (name, closing)
+    if (!VisitTagsAt(text_, p, tags_, [&](size_t n, bool closing, bool) {
+          here.push_back({n, closing});
+        }))
+      return false;
+    std::sort(here.begin(), here.end());
+    for (const auto& [n, closing] : here) {
+      const Markup& m = markup_[n];
+      if (closing) {
+        CheckClosing(tags_.distinct[n], m, p, out);
+        continue;
+      }
+      const size_t i = static_cast<size_t>(
+          std::lower_bound(m.openings.begin(), m.openings.end(), p) - m.openings.begin());
+      CheckOpening(text_, lines_, tags_.distinct[n], m, i, out);
+    }
+    return true;
+  }
+
+  void Comment(size_t p, std::vector<Finding>& out) {
+    if (std::optional<CustomTag> tag = CustomTagAt(text_, p, closing_words_)) {
+      out.push_back(TextFinding(
+          "tag-not-applied", p, tag->word,
+          Quoted(tag->shown, 40) + " is " + NotAppliedMessage(*tag, options_, nearest_)));
+      return;
+    }
+    CheckMisspelling(text_, p, tags_, nearest_, opening_words_, out);
+  }
+
+  TextView text_;
+  const LintOptions& options_;
+  const TagNames tags_;
+  NearestNames nearest_;
+  const std::unordered_set<Text> closing_words_;
+  std::unordered_set<Text> opening_words_;
+  const LineIndex lines_;
+  std::vector<Markup> markup_;
+  size_t next_ = 0;
+};
+
+// The findings for characters the encoding cannot hold, run by run.
+class EncodingStream {
+ public:
+  EncodingStream(TextView text, std::string_view encoding)
+      : text_(text), encoding_(encoding), positions_(fso::Unencodable(encoding, text)) {}
+
+  bool Next(std::vector<Finding>& out) {
+    if (i_ >= positions_.size()) return false;
+    // A run of adjacent characters; line ends are held by every set, so a
+    // run stays on one line.
+    size_t j = i_ + 1;
+    while (j < positions_.size() &&
+           positions_[j] == positions_[j - 1] + Units(text_, positions_[j - 1]))
+      ++j;
+    const size_t begin = positions_[i_];
+    const size_t end = positions_[j - 1] + Units(text_, positions_[j - 1]);
+    std::string points;
+    constexpr size_t kShownPoints = 8;
+    for (size_t k = i_; k < j && k < i_ + kShownPoints; ++k) {
+      if (k > i_) points += ' ';
+      points += HexCodePoint(CodePoint(text_, positions_[k]));
+    }
+    if (j - i_ > kShownPoints) points += " ...";
+    out.push_back(MakeFinding("unencodable", begin,
+                              Quoted(text_.substr(begin, end - begin), 40) +
+                                  " cannot be written in " + std::string(encoding_) + " (" +
+                                  points + ")"));
+    i_ = j;
+    return true;
+  }
+
+ private:
+  TextView text_;
+  std::string_view encoding_;
+  std::vector<size_t> positions_;
+  size_t i_ = 0;
+};
+
+// Everything a stream has to say.
+template <typename Stream>
+std::vector<Finding> Drain(Stream& stream) {
+  std::vector<Finding> found;
+  while (stream.Next(found)) {
+  }
   return found;
 }
 
+}  // namespace
+
+std::vector<Finding> LintMarkup(TextView text, const std::vector<TagRow>& rows,
+                                const LintOptions& options) {
+  MarkupStream stream(text, rows, options);
+  return Drain(stream);
+}
+
 std::vector<Finding> LintEncoding(TextView text, std::string_view encoding) {
-  const std::vector<size_t> positions = fso::Unencodable(encoding, text);
-  std::vector<Finding> found;
-  for (size_t i = 0; i < positions.size();) {
-    // A run of adjacent characters; line ends are held by every set, so a
-    // run stays on one line.
-    size_t j = i + 1;
-    while (j < positions.size() && positions[j] == positions[j - 1] + Units(text, positions[j - 1]))
-      ++j;
-    const size_t begin = positions[i];
-    const size_t end = positions[j - 1] + Units(text, positions[j - 1]);
-    std::string points;
-    constexpr size_t kShownPoints = 8;
-    for (size_t k = i; k < j && k < i + kShownPoints; ++k) {
-      if (k > i) points += ' ';
-      points += HexCodePoint(CodePoint(text, positions[k]));
-    }
-    if (j - i > kShownPoints) points += " ...";
-    found.push_back(MakeFinding("unencodable", begin,
-                                Quoted(text.substr(begin, end - begin), 40) +
-                                    " cannot be written in " + std::string(encoding) + " (" +
-                                    points + ")"));
-    i = j;
-  }
-  return found;
+  EncodingStream stream(text, encoding);
+  return Drain(stream);
 }
 
 namespace {
@@ -527,27 +620,147 @@ void LintCodes(TextView text, const std::vector<TagRow>& rows, const std::vector
   }
 }
 
+// The trace leaves out rows with names it cannot follow; for a page with
+// such a row the generation itself is run, within the trace's bound, so a
+// page that fails still gets an error, if not its place.
+void LintByGenerating(TextView text, const std::vector<TagRow>& rows, const LintOptions& options,
+                      std::vector<Finding>& found) {
+  size_t odd = rows.size();
+  int64_t codes = 0;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (!rows[r].name || !rows[r].code) return;  // fails anyway, and is told so
+    if (odd == rows.size() && !IsPlainTagName(*rows[r].name)) odd = r;
+    codes += static_cast<int64_t>(rows[r].code->size());
+  }
+  if (odd == rows.size() || rows.size() > kMaxTagRows) return;
+  const int64_t bound = options.max_units != 0
+                            ? static_cast<int64_t>(options.max_units)
+                            : 4 * (static_cast<int64_t>(text.size()) + codes) + (int64_t{1} << 20);
+  ado::RowTable table;
+  table.columns = 4;
+  table.rows = static_cast<int32_t>(rows.size());
+  table.cells.resize(4 * rows.size());
+  for (size_t r = 0; r < rows.size(); ++r) {
+    table.cells[r] = *rows[r].name;
+    table.cells[3 * rows.size() + r] = *rows[r].code;
+  }
+  ExpandLimits limits;
+  limits.max_length = std::min(options.max_length, bound);
+  try {
+    AssembleAspCode(Text(text), table, limits);
+  } catch (const Failure& f) {
+    // Past the bound but within the limit, whether it fails is not known.
+    if (f.number() == kOutOfStringSpace && limits.max_length < options.max_length) return;
+    Finding finding = MakeFinding(
+        "generation-fails", kNoOffset,
+        "generating the page fails (" + std::to_string(f.number()) + " " + ToUtf8(f.description()) +
+            "); check cannot tell where, since it does not follow " + RowLabel(odd, rows[odd]));
+    finding.row = static_cast<int64_t>(odd) + 1;
+    finding.row_name = rows[odd].name;
+    finding.tag = rows[odd].name;
+    found.push_back(std::move(finding));
+  }
+}
+
 }  // namespace
 
-std::vector<Finding> LintPage(TextView text, const std::vector<TagRow>& rows,
-                              const LintOptions& options) {
-  std::vector<Finding> found = LintRows(text, rows);
-  std::vector<Finding> in_text = LintMarkup(text, rows, options);
+namespace {
+
+// Findings of one source in the order of the text, taken one at a time.
+template <typename Stream>
+class Queue {
+ public:
+  explicit Queue(Stream& stream) : stream_(stream) {}
+
+  // The next finding, or null when the source has no more.
+  Finding* Front() {
+    if (at_ == items_.size()) {
+      items_.clear();
+      at_ = 0;
+      if (!stream_.Next(items_)) return nullptr;
+    }
+    return &items_[at_];
+  }
+  void Pop() { ++at_; }
+
+ private:
+  Stream& stream_;
+  std::vector<Finding> items_;
+  size_t at_ = 0;
+};
+
+// The findings the trace and the codes give, few next to the comments of a
+// page, sorted by offset.
+struct Placed {
+  std::vector<Finding> items;
+  size_t at = 0;
+  bool Next(std::vector<Finding>& out) {
+    if (at == items.size()) return false;
+    out.push_back(std::move(items[at++]));
+    return true;
+  }
+};
+
+}  // namespace
+
+void LintPage(TextView text, const std::vector<TagRow>& rows, const LintOptions& options,
+              const std::function<void(Finding&&)>& sink) {
+  std::vector<Finding> page = LintRows(text, rows);
+  LintByGenerating(text, rows, options, page);
+  for (Finding& f : page) sink(std::move(f));
+  page.clear();
+
   TraceLimits limits;
   limits.max_length = options.max_length;
   limits.max_units = options.max_units;
   TraceResult trace = TraceExpansion(text, rows, limits);
-  for (Finding& f : trace.findings) in_text.push_back(std::move(f));
-  for (Finding& f : LintEncoding(text, options.encoding)) in_text.push_back(std::move(f));
-  LintCodes(text, rows, trace.first_use, options, in_text);
-  std::stable_sort(in_text.begin(), in_text.end(),
+  Placed placed{std::move(trace.findings)};
+  LintCodes(text, rows, trace.first_use, options, placed.items);
+  std::stable_sort(placed.items.begin(), placed.items.end(),
                    [](const Finding& a, const Finding& b) { return a.offset < b.offset; });
-  // The template's own view and the trace can tell one thing twice.
-  std::set<std::tuple<size_t, std::string, Text>> told;
-  for (Finding& f : in_text) {
-    if (told.insert({f.offset, f.kind, f.tag.value_or(Text())}).second)
-      found.push_back(std::move(f));
+
+  // The three sources merged by offset; at one offset the markup comes
+  // first, then the trace and the codes, then the encoding. The template's
+  // own view and the trace can tell one thing twice.
+  MarkupStream markup(text, rows, options);
+  EncodingStream encoding(text, options.encoding);
+  Queue<MarkupStream> a(markup);
+  Queue<Placed> b(placed);
+  Queue<EncodingStream> c(encoding);
+  size_t offset = kNoOffset;
+  std::set<std::pair<std::string, Text>> told;
+  for (;;) {
+    Finding* next = nullptr;
+    auto consider = [&](Finding* f) {
+      if (f != nullptr && (next == nullptr || f->offset < next->offset)) next = f;
+    };
+    Finding* fa = a.Front();
+    Finding* fb = b.Front();
+    Finding* fc = c.Front();
+    consider(fa);
+    consider(fb);
+    consider(fc);
+    if (next == nullptr) break;
+    if (next->offset != offset) {
+      offset = next->offset;
+      told.clear();
+    }
+    const bool fresh = told.insert({next->kind, next->tag.value_or(Text())}).second;
+    if (fresh) sink(std::move(*next));
+    if (next == fa) {
+      a.Pop();
+    } else if (next == fb) {
+      b.Pop();
+    } else {
+      c.Pop();
+    }
   }
+}
+
+std::vector<Finding> LintPage(TextView text, const std::vector<TagRow>& rows,
+                              const LintOptions& options) {
+  std::vector<Finding> found;
+  LintPage(text, rows, options, [&found](Finding&& f) { found.push_back(std::move(f)); });
   return found;
 }
 

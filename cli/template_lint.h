@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -53,6 +54,13 @@ struct LintOptions {
 // Raises 5 for an unknown encoding.
 std::vector<Finding> LintPage(TextView text, const std::vector<TagRow>& rows,
                               const LintOptions& options);
+
+// The same findings, in the same order, handed to `sink` one by one as they
+// are found: the memory they take is that of the tags' places and of the few
+// findings the following of the generation and the codes give, not that of
+// every finding of the page.
+void LintPage(TextView text, const std::vector<TagRow>& rows, const LintOptions& options,
+              const std::function<void(Finding&&)>& sink);
 
 // The findings about the rows alone: NULL cells, codes that open themselves,
 // names the trace cannot follow, rows past kMaxTagRows. A code that opens

@@ -386,12 +386,25 @@ TEST(TemplateLint, EachKindFromTheGenerationAtItsCause) {
        {{u"a b", u"X"}},
        "a.html: warning: odd-tag-name: row 1 (`a b`) has a name holding ` `, which the expansion "
        "can match across other markup and code; check does not follow this row's tags\n"},
+      {"a page that fails with such a row",
+       u"<!--/--><!-- x-->",
+       {{u"", u"[data]"}},
+       "a.html: warning: odd-tag-name: row 1 (``) has an empty name: every comment that starts "
+       "with a blank, as `<!-- note -->`, is taken for its tag; check does not follow this row's "
+       "tags\n"
+       "a.html: error: generation-fails: generating the page fails (5 Invalid procedure call or "
+       "argument); check cannot tell where, since it does not follow row 1 (``)\n"
+       "a.html:1:1: warning: unopened-closing-tag: closing tag `<!--/-->` has no opening tag of "
+       "`` before it\n"
+       "<!--/--><!-- x-->\n"
+       "^\n"},
       {"content copied past what check follows",
        u"<!--box-->" + Text(50, u'y') + u"<!--/box-->",
        {{u"box", u"[data][data][data]"}},
-       "a.html:1:1: warning: markup-grows: expanding this opening tag of `box` makes the tag "
+       "a.html:1:1: error: markup-grows: expanding this opening tag of `box` makes the tag "
        "markup of the page grow past 100 characters (the code of row 1 holds `[data]` 3 times, "
-       "so the content is copied that often); check follows the page no further\n"
+       "so the content is copied that often): the page comes out huge or fails, and check "
+       "follows it no further\n"
        "<!--box-->" +
            std::string(50, 'y') +
            "<!--/box-->\n"
