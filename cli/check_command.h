@@ -10,7 +10,7 @@
 // checked with the tag rows that apply to the page, in the order applied.
 // The layout of web_tag is checked once, before the pages.
 //
-// Findings go to stdout as each page is done, one a line with a window of
+// Findings go to stdout as they are found, one a line with a window of
 // the source line and a caret under it, or with --json one JSON object a line
 // (cli/finding_printer.h). Memory stays within a few times the largest
 // template and the tag rows, whatever the number of findings.
@@ -31,9 +31,9 @@ namespace vz::cli {
 extern const char kCheckUsage[];
 
 // Runs `vavizar check` with the parsed options and returns the exit status.
-// Findings are added to `output.out` page by page; when `output.out_fd` is a
-// descriptor they are written to it as each page is done and `output.out`
-// is emptied.
+// Findings are added to `output.out`; when `output.out_fd` is a descriptor
+// they are written to it as they come (every 64 KiB and at the end of each
+// page) and `output.out` is emptied.
 int RunCheck(const ParsedArgs& args, Output& output);
 
 }  // namespace vz::cli
