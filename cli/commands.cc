@@ -171,7 +171,7 @@ const Command kCommands[] = {
      kCheckUsage,
      [](const Command&, const ParsedArgs& args, Output& output) { return RunCheck(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "set", "page", "busy-timeout"},
-     {"json"},
+     {"json", "strict"},
      0,
      "the pages, for the characters it must hold"},
     {"register",

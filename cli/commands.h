@@ -28,6 +28,9 @@ inline constexpr int kExitUsage = 2;
 struct Output {
   std::string out;
   std::string err;
+  // When set, a command with much to say (check) writes `out` to this
+  // descriptor as it goes and empties it; the rest is written at the end.
+  int out_fd = -1;
 };
 
 // Runs the command line `args` (args[0] is the sub-command) and returns the

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   // system every time made every page fault its memory in again.
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
   vz::cli::Output output;
+  output.out_fd = STDOUT_FILENO;
   int status;
   try {
     std::vector<std::string> args(argv + 1, argv + argc);

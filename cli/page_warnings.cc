@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/template_lint.h"
+#include "cli/finding_printer.h"
 #include "platform/fso/encoder.h"
 
 namespace vz::cli {

@@ -15,7 +15,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 mode=${1:-short}
 
 # Seconds of fuzzing for each target in the short run; others get the default.
-declare -A short_budget=([expand_tag]=50 [execute_code]=20 [decoder]=20 [pipeline]=30)
+declare -A short_budget=([expand_tag]=40 [execute_code]=20 [decoder]=20 [pipeline]=20 [check]=20)
 default_short_budget=20
 
 case "$mode" in

@@ -1,6 +1,9 @@
 #include "store/page_source.h"
 
+#include <filesystem>
 #include <set>
+#include <string>
+#include <system_error>
 
 #include "store/sql_value.h"
 #include "store/templet_store.h"
@@ -114,6 +117,75 @@ std::vector<Text> ListSetPages(ado::Connection& conn, const Text& set_id) {
   }
   rs->Close();
   return pages;
+}
+
+namespace {
+
+// Every row a statement returns, or an empty table.
+ado::RowTable AllRows(ado::Connection& conn, const Text& statement) {
+  com::Ref<ado::Recordset> rs = conn.Execute(statement, ado::adOptionUnspecified);
+  ado::RowTable rows;
+  if (!rs->Eof()) rows = rs->GetRows(ado::adGetRowsRest);
+  rs->Close();
+  return rows;
+}
+
+// A path of the component (every "\" a separator) as the file system takes it.
+std::filesystem::path FileSystemPath(const Text& path) {
+  return std::filesystem::path(ToUtf8(Replace(path, u"\\", u"/")));
+}
+
+}  // namespace
+
+std::vector<Text> TagColumnNames(ado::Connection& conn) {
+  const Text statements[] = {
+      u"select name from pragma_table_info('web_tag') order by cid",
+      u"select column_name from information_schema.columns where table_name='web_tag' "
+      u"order by ordinal_position",
+  };
+  for (const Text& statement : statements) {
+    try {
+      const ado::RowTable rows = AllRows(conn, statement);
+      std::vector<Text> names;
+      for (int32_t row = 0; row < rows.rows; ++row) {
+        const ado::Cell& cell = rows.At(0, row);
+        names.push_back(ado::IsNull(cell) ? Text() : ado::CellText(cell));
+      }
+      if (!names.empty()) return names;
+    } catch (const Failure&) {
+      // Not this database's way; try the next.
+    }
+  }
+  return {};
+}
+
+ado::RowTable ReadTagTable(ado::Connection& conn) {
+  return AllRows(conn, u"select * from web_tag");
+}
+
+std::vector<FunctionTag> ReadFunctionTags(ado::Connection& conn) {
+  const ado::RowTable rows = AllRows(conn, u"select FunID, * from web_tag where FunID is not null");
+  std::vector<FunctionTag> tags;
+  if (rows.columns < 2) return tags;
+  for (int32_t row = 0; row < rows.rows; ++row) {
+    const ado::Cell& function = rows.At(0, row);
+    const ado::Cell& name = rows.At(1, row);
+    if (ado::IsNull(name) || ado::IsNull(function)) continue;
+    tags.push_back({ado::CellText(name), ado::CellText(function)});
+  }
+  return tags;
+}
+
+bool LeavesTempletRoot(const Text& templet_root, const Text& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path folder = fs::weakly_canonical(
+      fs::absolute(FileSystemPath(templet_root.empty() ? Text(u".") : templet_root), error), error);
+  if (error) return false;
+  const fs::path file = fs::weakly_canonical(fs::absolute(FileSystemPath(path), error), error);
+  if (error) return false;
+  const fs::path inside = file.lexically_relative(folder);
+  return inside.empty() || *inside.begin() == "..";
 }
 
 }  // namespace vz

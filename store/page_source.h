@@ -29,10 +29,10 @@ namespace vz {
 Text TempletRootOf(TextView folder);
 
 struct PageInputs {
-  bool registered = false;  // a web_templet row matched the pair
-  ado::Cell tmpl_file;      // its tmpl_file value (the first row delivered)
-  Text path;                // the template path the component reads
-  Text text;                // the template text, as the component reads it
+  bool registered = false;              // a web_templet row matched the pair
+  ado::Cell tmpl_file;                  // its tmpl_file value (the first row delivered)
+  Text path;                            // the template path the component reads
+  Text text;                            // the template text, as the component reads it
   std::optional<Failure> read_failure;  // why the file could not be read
   fso::DecodeFaults faults;             // bytes of it not valid in the code page
   ado::RowTable tags;                   // the tag rows, in the order applied
@@ -73,6 +73,32 @@ class ReadSnapshot {
 // in their text form; NULL page_id values are left out. Raises as
 // ReadPageInputs does.
 std::vector<Text> ListSetPages(ado::Connection& conn, const Text& set_id);
+
+// The names of web_tag's columns in their order, as the database tells them
+// (SQLite's table_info, else information_schema.columns); empty when it
+// tells neither.
+std::vector<Text> TagColumnNames(ado::Connection& conn);
+
+// Every row of web_tag with all its columns, [column][row] in delivery
+// order; an empty table when there is none. Raises the database's failures.
+ado::RowTable ReadTagTable(ado::Connection& conn);
+
+// A web_tag row that belongs to a function: its name (the first column) and
+// its FunID, both in text form.
+struct FunctionTag {
+  Text name;
+  Text function;
+};
+
+// The web_tag rows whose FunID is not NULL, in delivery order; rows with a
+// NULL name are left out. Raises the database's failures.
+std::vector<FunctionTag> ReadFunctionTags(ado::Connection& conn);
+
+// Whether the template file at `path` (as ReadPageInputs gives it: the
+// folder, then tmpl_file, "\" and "/" both separators) lies outside the
+// template folder `templet_root` ("" for none: the working folder), after
+// ".." and links are followed as far as they exist.
+bool LeavesTempletRoot(const Text& templet_root, const Text& path);
 
 }  // namespace vz
 
