@@ -17,6 +17,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "platform/fso/file_system.h"
 #include "store/page_source.h"
 #include "store/sql_value.h"
 
@@ -145,6 +146,27 @@ std::unordered_map<Text, std::vector<Text>> FunctionTagMap(ado::Connection& conn
   return map;
 }
 
+// Bytes of the template that the code page does not hold: where the first
+// is, how many there are, and which of the common code pages would read the
+// file cleanly.
+Finding InvalidBytesFinding(const PageInputs& inputs) {
+  static const std::vector<std::string> kCommon = {"65001", "936", "950", "932", "1252"};
+  static const char* const kNames[] = {"UTF-8", "GBK", "Big5", "Shift-JIS", "Windows-1252"};
+  const int64_t n = inputs.faults.count;
+  std::string message = std::to_string(n) + (n == 1 ? " byte sequence is" : " byte sequences are") +
+                        " not valid in code page " + fso::CodePage() +
+                        " and read as U+FFFD (this is the first)";
+  std::string clean;
+  for (const std::string& page : fso::CodePagesThatDecode(inputs.path, kCommon)) {
+    const size_t i = static_cast<size_t>(
+        std::find(kCommon.begin(), kCommon.end(), page) - kCommon.begin());
+    clean += (clean.empty() ? "" : ", ") + std::string(kNames[i]) + " (--codepage " + page + ")";
+  }
+  message += clean.empty() ? "; none of the common code pages reads it cleanly"
+                           : "; it reads cleanly as " + clean;
+  return MakeFinding("invalid-bytes", static_cast<size_t>(inputs.faults.first), message);
+}
+
 struct CheckSettings {
   Text templet_root;
   std::string templates;  // the folder as given
@@ -168,6 +190,7 @@ void CheckPage(ado::Connection& conn, const CheckSettings& settings, const Text&
                            "the template of " + which +
                                " cannot be read: " + OneLine(inputs.read_failure->description())));
   }
+  if (inputs.faults.count > 0) report.Add(InvalidBytesFinding(inputs));
   if (LeavesTempletRoot(settings.templet_root, inputs.path)) {
     const Text tmpl_file = ado::IsNull(inputs.tmpl_file) ? Text() : ado::CellText(inputs.tmpl_file);
     report.Add(MakeFinding(

@@ -31,6 +31,7 @@ constexpr KindSeverity kKinds[] = {
     {"markup-grows", Severity::kError},
     {"unencodable", Severity::kError},
     {"missing-template", Severity::kError},
+    {"invalid-bytes", Severity::kError},
     {"not-registered", Severity::kError},
     {"outside-folder", Severity::kWarning},
     {"tag-columns", Severity::kError},

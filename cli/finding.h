@@ -67,6 +67,9 @@ struct Finding {
   //   unencodable          E characters of the template or of a used code
   //                          that the output encoding cannot hold
   //   missing-template     E a registered template that cannot be read
+  //   invalid-bytes        E bytes of the template not valid in the code page
+  //                          (read as U+FFFD), with the common code pages
+  //                          that decode the file cleanly
   //   not-registered       E no template registered for the page (or set)
   //   outside-folder       W a template path that leaves the template folder
   //   tag-columns          E a web_tag whose columns are not laid out as the

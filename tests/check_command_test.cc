@@ -721,6 +721,25 @@ TEST_F(CheckCommandTest, FunctionTagsAndPathsOutsideTheFolder) {
   EXPECT_EQ(r.out, "");
 }
 
+// A GBK template read as UTF-8: the first invalid place, the count, and the
+// common code pages that read the file cleanly.
+TEST_F(CheckCommandTest, BytesNotValidInTheCodePage) {
+  RunSql(db_, "INSERT INTO web_templet VALUES (9, 3, 'gbk.html');\n");
+  WriteBytes(templates_ + "/gbk.html", "<p>\n<h1>\xC4\xA3\xB0\xE5</h1>");
+  testing::Result r = testing::RunCli(Args({"--set", "3", "--page", "9", "--codepage", "65001"}));
+  EXPECT_EQ(r.status, cli::kExitLogged);
+  EXPECT_EQ(r.out, templates_ +
+                       "/gbk.html:2:6: error: invalid-bytes: 2 byte sequences are not valid in "
+                       "code page UTF-8 and read as U+FFFD (this is the first); it reads cleanly "
+                       "as GBK (--codepage 936), Big5 (--codepage 950), Windows-1252 "
+                       "(--codepage 1252)\n"
+                       // C4 A3 happens to be UTF-8 too (U+0123); B0 E5 is not.
+                       "<h1>\xC4\xA3\xEF\xBF\xBD\xEF\xBF\xBD</h1>\n"
+                       "     ^\n");
+  r = testing::RunCli(Args({"--set", "3", "--page", "9", "--codepage", "936"}));
+  EXPECT_EQ(r.status, cli::kExitOk) << r.out;
+}
+
 // A web_tag whose first column is an integer id: told once, naming the
 // columns, and the pages are not checked, since no tag of theirs can match.
 TEST_F(CheckCommandTest, TagTableLaidOutWithAnIdFirst) {
