@@ -16,13 +16,13 @@
 
 // How the conversion keeps up with memory.
 //
-// The text is read once, left to right. Eight characters at a time are
+// The text is read once, left to right. Sixteen characters at a time are
 // compared with the few that need work: in HTML the quote, CR and LF, and the
-// pair "<%" that ends the segment; in code the pair "%>". The eight are
-// copied out whatever they hold, and the output moves on past those before
-// the first that needs work, so a stretch without any costs a load, a few
-// compares and a store. The output goes through a small buffer that the text
-// takes in large pieces, and the text is reserved once.
+// pair "<%" that ends the segment; in code the pair "%>". The sixteen are
+// copied out whatever they hold, so a stretch without any costs a few loads,
+// compares and stores; those that need work are replaced from a table, with
+// the characters between them copied again. The output goes through a small
+// buffer that the text takes in large pieces, and the text is reserved once.
 
 namespace vz {
 namespace {
@@ -50,8 +50,6 @@ class Output {
 
   // Where the next characters go.
   char16_t* Cursor() const { return at_; }
-  // The last place from which a step may write without Ensure.
-  const char16_t* Limit() const { return buffer_ + kSize - kStep; }
   // Takes the characters written up to `cursor`.
   void Commit(char16_t* cursor) { at_ = cursor; }
   // Takes the characters written up to `cursor`; returns where the next go,
