@@ -127,10 +127,10 @@ struct PageJob {
   std::string id;
   std::string file;  // its file in the folder: id and extension
   Outcome outcome = Outcome::kNotBuilt;
-  std::optional<uint64_t> inputs;  // hash of the inputs, when they could be read
-  uint64_t size = 0;               // of the file written
-  uint64_t bytes = 0;              // HashBytes of the file written
-  std::vector<std::string> log;    // log lines of its generation, in order
+  std::optional<uint64_t> inputs;     // hash of the inputs, when they could be read
+  uint64_t size = 0;                  // of the file written
+  uint64_t bytes = 0;                 // HashBytes of the file written
+  std::vector<std::string> log;       // log lines of its generation, in order
   std::vector<std::string> warnings;  // PageWarnings of a page written anyway
 };
 
@@ -249,8 +249,7 @@ bool FileHolds(const std::string& path, uint64_t size, uint64_t bytes) {
 bool IsCurrent(const Build& build, const PageJob& job) {
   auto before = build.previous.find(job.file);
   if (before == build.previous.end() || !job.inputs || *job.inputs == 0 ||
-      before->second.inputs != *job.inputs ||
-      before->second.set != build.options.set)
+      before->second.inputs != *job.inputs || before->second.set != build.options.set)
     return false;
   return FileHolds(build.options.out_dir + "/" + job.file, before->second.size,
                    before->second.bytes);
@@ -506,12 +505,11 @@ void ReportStale(const std::vector<std::string>& stale, bool pruned, Output& out
   if (stale.empty()) return;
   std::string names;
   for (const std::string& file : stale) names += (names.empty() ? "" : ", ") + file;
-  const std::string count =
-      std::to_string(stale.size()) + (stale.size() == 1 ? " file" : " files");
-  output.err += pruned ? "vavizar build: deleted " + count +
-                             " of pages no longer registered: " + names + "\n"
-                       : "vavizar build: " + count + " of pages no longer registered: " + names +
-                             " (--prune deletes them)\n";
+  const std::string count = std::to_string(stale.size()) + (stale.size() == 1 ? " file" : " files");
+  output.err +=
+      pruned ? "vavizar build: deleted " + count + " of pages no longer registered: " + names + "\n"
+             : "vavizar build: " + count + " of pages no longer registered: " + names +
+                   " (--prune deletes them)\n";
 }
 
 // Writes the run's log and the manifest, both replaced whole. False when
@@ -542,9 +540,9 @@ int RunBuild(const ParsedArgs& args, Output& output) {
   build->pages = ListPages(args, options);
 
   StopSignals stop_signals;
-  OutputFolder folder(options.out_dir, options.no_wait,
-                      "vavizar build: waiting for another build into '" + options.out_dir +
-                          "' to finish\n");
+  OutputFolder folder(
+      options.out_dir, options.no_wait,
+      "vavizar build: waiting for another build into '" + options.out_dir + "' to finish\n");
   folder.RemoveDeadTemporaryFiles();
   // From here on the folder holds no log that could be taken for this run's.
   std::filesystem::remove(options.out_dir + "/" + kBuildLogName);

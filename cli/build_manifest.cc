@@ -92,7 +92,8 @@ Manifest ReadManifest(const std::string& path) {
     ManifestEntry entry;
     entry.set = set == "-" ? std::string() : set;
     if (!ParseHex(inputs, &entry.inputs) || !ParseHex(bytes, &entry.bytes)) continue;
-    if (size.empty() || size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos)
+    if (size.empty() || size.size() > 19 ||
+        size.find_first_not_of("0123456789") != std::string::npos)
       continue;
     entry.size = std::stoull(size);
     manifest[file] = entry;

@@ -158,8 +158,8 @@ Finding InvalidBytesFinding(const PageInputs& inputs) {
                         " and read as U+FFFD (this is the first)";
   std::string clean;
   for (const std::string& page : fso::CodePagesThatDecode(inputs.path, kCommon)) {
-    const size_t i = static_cast<size_t>(
-        std::find(kCommon.begin(), kCommon.end(), page) - kCommon.begin());
+    const size_t i =
+        static_cast<size_t>(std::find(kCommon.begin(), kCommon.end(), page) - kCommon.begin());
     clean += (clean.empty() ? "" : ", ") + std::string(kNames[i]) + " (--codepage " + page + ")";
   }
   message += clean.empty() ? "; none of the common code pages reads it cleanly"

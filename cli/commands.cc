@@ -31,8 +31,8 @@ struct Command {
   int (*run)(const Command& command, const ParsedArgs& args, Output& output);
   std::set<std::string> valued;
   std::set<std::string> flags;
-  size_t positional;             // how many positional arguments it takes
-  const char* encoding = "";     // what --encoding is the encoding of, in its help
+  size_t positional;          // how many positional arguments it takes
+  const char* encoding = "";  // what --encoding is the encoding of, in its help
 };
 
 constexpr const char* kPageOptions =
@@ -83,9 +83,8 @@ std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const 
     // Generating the page read the same and logged what went wrong.
   }
   std::string line;
-  for (const std::string& warning :
-       PageWarnings(inputs, fso::CodePage(), code, encoding,
-                    fso::IconvName(encoding) == "UTF-8", "<stdout>"))
+  for (const std::string& warning : PageWarnings(inputs, fso::CodePage(), code, encoding,
+                                                 fso::IconvName(encoding) == "UTF-8", "<stdout>"))
     line += (line.empty() ? "" : "; ") + warning;
   return line;
 }
@@ -120,8 +119,7 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   output.err += ToUtf8(log);
   int status = log.empty() ? kExitOk : kExitLogged;
   if (args.options.count("strict") != 0) {
-    const std::string warnings =
-        StrictWarnings(args, *db, set_id, page_id, code.view(), encoding);
+    const std::string warnings = StrictWarnings(args, *db, set_id, page_id, code.view(), encoding);
     if (!warnings.empty()) {
       output.err += "vavizar " + std::string(command.name) + ": warning: " + warnings + "\n";
       status = kExitLogged;

@@ -3,11 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/failure.h"
-
-#include <cstdint>
 
 namespace vz::cli {
 

@@ -3,7 +3,6 @@
 #include <new>
 #include <utility>
 
-#include "store/error_log.h"
 #include "component/page_members.h"
 #include "execute/execute_code.h"
 #include "generate/asp_code.h"
@@ -11,6 +10,7 @@
 #include "platform/com/runtime.h"
 #include "platform/com/typeinfo.h"
 #include "platform/failure.h"
+#include "store/error_log.h"
 #include "store/page_source.h"
 #include "store/templet_store.h"
 

@@ -27,7 +27,6 @@
 #ifndef VAVIZAR_COMPONENT_PAGE_H_
 #define VAVIZAR_COMPONENT_PAGE_H_
 
-
 #include "component/page_interface.h"
 #include "platform/ado/connection.h"
 #include "platform/com/object.h"

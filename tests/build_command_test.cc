@@ -270,7 +270,8 @@ TEST_F(BuildCommandTest, WarningsNameAPageThatCameOutOtherThanWritten) {
       {gbk,
        {"--strict"},
        cli::kExitLogged,
-       {"vavizar build: page 2 not written: " + news, "vavizar build: page 10 not written: " + news},
+       {"vavizar build: page 2 not written: " + news,
+        "vavizar build: page 10 not written: " + news},
        "2 written, 0 unchanged, 2 failed",
        {"page 2: " + news, "page 10: " + news}},
   };
@@ -296,7 +297,9 @@ TEST_F(BuildCommandTest, WarningsNameAPageThatCameOutOtherThanWritten) {
   r = testing::RunCli({"asp", "--db", db_, "--templates", templates_, "--encoding", "ISO-8859-1",
                        "--strict", "1", "3"});
   EXPECT_EQ(r.status, cli::kExitLogged);
-  EXPECT_EQ(r.out, "<p>?" "?<%Shop 1%></p>");
+  EXPECT_EQ(r.out,
+            "<p>?"
+            "?<%Shop 1%></p>");
   EXPECT_EQ(r.err,
             "vavizar asp: warning: <stdout>:1:4: 2 characters that ISO-8859-1 cannot hold, "
             "written as \"?\"\n");
@@ -648,8 +651,9 @@ TEST_F(InterruptedBuildTest, LeavesEveryFileOldOrNewAndNoTemporaryFile) {
     kill(pid, signals[i]);
     EXPECT_EQ(WaitBinary(pid), 1);
     const std::string summary = testing::ReadBytes(err);
-    EXPECT_EQ(Shape(summary),
-              "vavizar build: N written, N unchanged, N failed, N.N s; N not built (interrupted)\n");
+    EXPECT_EQ(
+        Shape(summary),
+        "vavizar build: N written, N unchanged, N failed, N.N s; N not built (interrupted)\n");
     EXPECT_NE(summary.find(" written, 0 unchanged, 0 failed, "), std::string::npos) << summary;
     const auto [old_files, new_files] = OldAndNew(out_, before, after);
     EXPECT_EQ(old_files + new_files, static_cast<size_t>(kPages));
@@ -674,9 +678,10 @@ class LockedDatabase {
       : out_(dir + "/locker.out") {
     std::filesystem::remove(out_);  // an earlier writer's
     const std::string script = dir + "/locker.sql";
-    WriteBytes(script, ".timeout 20000\nBEGIN EXCLUSIVE;\nUPDATE web_tag SET tag_note = 'x';\n"
-                       ".print locked\n.system sleep " +
-                           std::to_string(seconds) + "\nCOMMIT;\n");
+    WriteBytes(script,
+               ".timeout 20000\nBEGIN EXCLUSIVE;\nUPDATE web_tag SET tag_note = 'x';\n"
+               ".print locked\n.system sleep " +
+                   std::to_string(seconds) + "\nCOMMIT;\n");
     const std::string command =
         "sqlite3 -bail '" + db + "' < '" + script + "' > '" + out_ + "' 2>&1 &";
     EXPECT_EQ(std::system(command.c_str()), 0);
@@ -684,7 +689,8 @@ class LockedDatabase {
     while (testing::ReadBytes(out_).find("locked") == std::string::npos &&
            std::chrono::steady_clock::now() < give_up)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_NE(testing::ReadBytes(out_).find("locked"), std::string::npos) << testing::ReadBytes(out_);
+    EXPECT_NE(testing::ReadBytes(out_).find("locked"), std::string::npos)
+        << testing::ReadBytes(out_);
   }
 
  private:
@@ -702,8 +708,7 @@ TEST_F(BuildCommandTest, ALockedDatabaseIsWaitedFor) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   LockedDatabase locked(db_, dir_.path(), 1);
-  testing::Result r =
-      testing::RunCli({"asp", "--db", db_, "--busy-timeout", "0", "1", "1"});
+  testing::Result r = testing::RunCli({"asp", "--db", db_, "--busy-timeout", "0", "1", "1"});
   EXPECT_EQ(r.status, cli::kExitUsage);
   EXPECT_EQ(r.err, "vavizar asp: cannot open database '" + db_ + "': database is locked\n");
   r = testing::RunCli(
@@ -790,8 +795,8 @@ TEST_F(BuildCommandTest, ABuildWaitsForTheOneThatHoldsTheFolder) {
 
   const std::string err = dir_ / "stderr";
   pid_t pid = StartBinary(BuildArgs(), "/dev/null", err);
-  const std::string waiting = "vavizar build: waiting for another build into '" + out_ +
-                              "' to finish\n";
+  const std::string waiting =
+      "vavizar build: waiting for another build into '" + out_ + "' to finish\n";
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (testing::ReadBytes(err) != waiting && std::chrono::steady_clock::now() < give_up)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -643,8 +643,8 @@ TEST_F(CliTest, TheBinaryRegistersAndUnregistersTheModule) {
   // A bare name is the file in the current folder, registered by its full
   // path.
   const std::filesystem::path module = VZ_MODULE_PATH;
-  Process bare = Spawn(dir_, {"register", module.filename().string()}, env,
-                       module.parent_path().string());
+  Process bare =
+      Spawn(dir_, {"register", module.filename().string()}, env, module.parent_path().string());
   EXPECT_EQ(bare.status, 0) << bare.err;
   EXPECT_EQ(bare.err, std::string("registered ") + VZ_MODULE_PATH + " (" + registry + ")\n");
   EXPECT_EQ(Spawn(dir_, {"unregister", VZ_MODULE_PATH}, env).status, 0);

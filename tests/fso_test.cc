@@ -332,7 +332,10 @@ TEST(Decode, FaultsCountTheSequencesNotValidInTheCodePage) {
   } cases[] = {
       {"UTF-8", "plain", 0, -1},
       {"UTF-8", "\xEF\xBF\xBD", 0, -1},  // U+FFFD itself
-      {"UTF-8", "ab\xFF" "c\xC3", 2, 2},  // a stray byte, a cut character
+      {"UTF-8",
+       "ab\xFF"
+       "c\xC3",
+       2, 2},  // a stray byte, a cut character
       {"UTF-8", "\xE4\xB8\xAD\x80", 1, 1},
       {"GBK", "\xD6\xD0\xCE\xC4", 0, -1},
       {"GBK", "x\xD6", 1, 1},
@@ -365,8 +368,8 @@ class CodePageTest : public ::testing::Test {
 
 TEST_F(CodePageTest, NumbersAndNames) {
   const std::pair<const char*, const char*> cases[] = {
-      {"936", "GBK"},   {"65001", "UTF-8"}, {"950", "CP950"},   {"1252", "CP1252"},
-      {"932", "CP932"}, {"GBK", "GBK"},     {"utf-8", "utf-8"}, {"ISO-8859-1", "ISO-8859-1"},
+      {"936", "GBK"},       {"65001", "UTF-8"},   {"950", "CP950"},   {"1252", "CP1252"},
+      {"932", "CP932"},     {"GBK", "GBK"},       {"utf-8", "utf-8"}, {"ISO-8859-1", "ISO-8859-1"},
       {"1200", "UTF-16LE"}, {"1201", "UTF-16BE"},
   };
   for (const auto& [setting, name] : cases) {
@@ -428,7 +431,7 @@ TEST_F(TextFileTest, CodePagesThatDecodeAFile) {
   } cases[] = {
       {"plain ASCII", {"65001", "936", "950", "932", "1252"}},
       {"<b>\xE6\xA8\xA1\xE6\x9D\xBF</b>", {"65001", "936", "932"}},  // UTF-8
-      {"<b>\xC4\xA3\xB0\xE5</b>", {"936", "950", "1252"}},         // GBK
+      {"<b>\xC4\xA3\xB0\xE5</b>", {"936", "950", "1252"}},           // GBK
       {"\x81\x30", {}},  // nothing takes a lone lead byte before a digit but GB18030
   };
   for (const auto& c : cases) {

@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "store/error_log.h"
 #include "component/page.h"
 #include "component/page_members.h"
 #include "platform/com/bstr.h"
 #include "platform/com/error_info.h"
+#include "store/error_log.h"
 #include "tests/page_test_peer.h"
 #include "tests/test_doubles.h"
 

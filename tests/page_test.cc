@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "store/error_log.h"
 #include "component/page_ptr.h"
 #include "platform/com/bstr.h"
 #include "platform/com/error_info.h"
 #include "platform/failure.h"
+#include "store/error_log.h"
 #include "tests/page_test_peer.h"
 #include "tests/test_doubles.h"
 

@@ -285,8 +285,9 @@ TEST(SqliteOpen, BadConnectionStrings) {
 TEST(SqliteOpen, BadBusyTimeouts) {
   for (const char16_t* value : {u"", u"x", u"-1", u"1.5", u"2147483648", u"99999999999"}) {
     SCOPED_TRACE(ToUtf8(value));
-    ErrorState error = FailureOf(
-        [&] { OpenConnection(Concat({u"Provider=SQLite;Data Source=x.db;Busy Timeout=", value})); });
+    ErrorState error = FailureOf([&] {
+      OpenConnection(Concat({u"Provider=SQLite;Data Source=x.db;Busy Timeout=", value}));
+    });
     EXPECT_EQ(error.number, kBadArguments);
   }
 }

@@ -109,16 +109,16 @@ TEST(SqlValue, Table) {
   // Anything the database reads as a number is written as it came; the
   // statement then means that number.
   const char16_t* passes[] = {
-      u"12",   u"-7",  u"0",     u"007",    u"99999999999999999999",
-      u" 12 ", u"\t12", u"+12",  u"12.0",   u"1.2e1",
-      u"1E-3", u".5",  u"12.",   u"-1.5E+2", u"  +0.0e0  ",
+      u"12",   u"-7",   u"0",   u"007",     u"99999999999999999999",
+      u" 12 ", u"\t12", u"+12", u"12.0",    u"1.2e1",
+      u"1E-3", u".5",   u"12.", u"-1.5E+2", u"  +0.0e0  ",
   };
   EXPECT_EQ(SqlValue(u""), u"null");
   for (const char16_t* in : passes) EXPECT_EQ(SqlValue(in), in) << ToUtf8(in);
   const char16_t* refused[] = {
-      u"abc",      u" ",    u"-",      u".",       u"--1",     u"+-1",  u"- 1",
-      u"1e",       u"1e+",  u"e3",     u"1.2.3",   u"0x1F",    u"12)",  u"1;drop table web_tag",
-      u"1 or 1=1", u"１２", u"12\r\n", u"12\n",    u"1 2",     u"12--", u"12/**/",
+      u"abc",      u" ",    u"-",      u".",     u"--1",  u"+-1",  u"- 1",
+      u"1e",       u"1e+",  u"e3",     u"1.2.3", u"0x1F", u"12)",  u"1;drop table web_tag",
+      u"1 or 1=1", u"１２", u"12\r\n", u"12\n",  u"1 2",  u"12--", u"12/**/",
   };
   for (const char16_t* in : refused) {
     ErrorState error = FailureOf([&] { SqlValue(in); });
@@ -377,8 +377,8 @@ TEST_F(StoreTest, TemplatePathsWithDotsAbsoluteNamesAndLinks) {
   int page = 30;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
-    RunSql(db_path_, "insert into web_templet values(" + std::to_string(page) + ", 7, '" +
-                         c.stored + "');");
+    RunSql(db_path_,
+           "insert into web_templet values(" + std::to_string(page) + ", 7, '" + c.stored + "');");
     log_.clear();
     EXPECT_EQ(Load(u"7", FromUtf8(std::to_string(page++))), c.result);
     EXPECT_EQ(Entries(log_), c.entry == nullptr ? std::vector<Text>{} : std::vector<Text>{c.entry});

@@ -6,9 +6,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -271,8 +271,8 @@ sqlite3* OpenHandle(const std::string& file, int flags, const Text& path) {
 
 com::Ref<DatabaseConnection> OpenSqlite(const Text& path, int busy_timeout_ms) {
   const std::string file = ToUtf8(path);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(
-      OpenHandle(file, SQLITE_OPEN_READONLY, path), sqlite3_close_v2);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> handle(OpenHandle(file, SQLITE_OPEN_READONLY, path),
+                                                     sqlite3_close_v2);
   if (NeedsImmutableOpen(handle.get(), file)) {
     handle.reset(OpenHandle(ImmutableUri(file), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, path));
   }

@@ -173,7 +173,7 @@ struct InterfaceDescription {
   std::span<const MemberDescription> members;
   // Name lookup and invocation on an object of the interface.
   HRESULT (*ids_of_names)(OLECHAR** names, UINT count, DISPID* dispids);
-  HRESULT (*invoke)
+  HRESULT(*invoke)
   (void* instance, DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
    EXCEPINFO* excep_info, UINT* arg_err);
 };

@@ -43,8 +43,7 @@ class UnitSink {
 
   // The U+FFFD that stands for a sequence not valid in the code page.
   void PutInvalid() {
-    if (faults_.count++ == 0)
-      faults_.first = static_cast<int64_t>(out_.size() + used_) - base_;
+    if (faults_.count++ == 0) faults_.first = static_cast<int64_t>(out_.size() + used_) - base_;
     Put(kReplacement);
   }
 
