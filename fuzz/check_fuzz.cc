@@ -22,18 +22,10 @@
 
 #include "cli/finding_printer.h"
 #include "cli/template_lint.h"
+#include "fuzz/fuzz_text.h"
 #include "tests/page_symptoms.h"
 
 namespace {
-
-vz::Text Decode(const uint8_t* data, size_t size) {
-  vz::Text out;
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t b = data[i];
-    out.push_back(b < 0x80 ? static_cast<char16_t>(b) : static_cast<char16_t>(0x4E00 + b - 0x80));
-  }
-  return out;
-}
 
 // Longest output line a finding may give: a message of bounded quotes, or a
 // source window of about 160 columns; the JSON form adds the tag name twice,
@@ -66,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (i - start == 1 && data[start] == 1) {
         pieces.emplace_back();  // NULL
       } else {
-        pieces.emplace_back(Decode(data + start, i - start));
+        pieces.emplace_back(vz::fuzz::TextOfBytes(data + start, i - start));
       }
       start = i + 1;
     }

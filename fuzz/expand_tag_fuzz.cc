@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "fuzz/fuzz_text.h"
 #include "platform/text.h"
 #include "tests/expand_tag_differential.h"
 
@@ -18,16 +19,6 @@ namespace {
 
 // A pass cap and limits that keep every run of the reference short.
 constexpr int64_t kPassCap = 2000;
-
-vz::Text Decode(const uint8_t* data, size_t size) {
-  vz::Text out;
-  out.reserve(size);
-  for (size_t i = 0; i < size; ++i) {
-    uint8_t b = data[i];
-    out.push_back(b < 0x80 ? static_cast<char16_t>(b) : static_cast<char16_t>(0x4E00 + b - 0x80));
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -43,14 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* end = data + size;
   const uint8_t* cut1 = p;
   while (cut1 < end && *cut1 != 0) ++cut1;
-  vz::Text code = Decode(p, static_cast<size_t>(cut1 - p));
+  vz::Text code = vz::fuzz::TextOfBytes(p, static_cast<size_t>(cut1 - p));
   vz::Text text;
   if (cut1 < end) {
     const uint8_t* q = cut1 + 1;
     const uint8_t* cut2 = q;
     while (cut2 < end && *cut2 != 0) ++cut2;
-    text = Decode(q, static_cast<size_t>(cut2 - q));
-    if (cut2 < end) name = Decode(cut2 + 1, static_cast<size_t>(end - cut2 - 1));
+    text = vz::fuzz::TextOfBytes(q, static_cast<size_t>(cut2 - q));
+    if (cut2 < end) name = vz::fuzz::TextOfBytes(cut2 + 1, static_cast<size_t>(end - cut2 - 1));
   }
   const int limit_choice = selector >> 4;
   const int64_t max_length =

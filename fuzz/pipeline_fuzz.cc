@@ -16,23 +16,11 @@
 #include <vector>
 
 #include "execute/execute_code.h"
+#include "fuzz/fuzz_text.h"
 #include "generate/asp_code.h"
 #include "generate/page_text.h"
 #include "platform/failure.h"
 #include "tests/execute_code_reference.h"
-
-namespace {
-
-vz::Text Decode(const uint8_t* data, size_t size) {
-  vz::Text out;
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t b = data[i];
-    out.push_back(b < 0x80 ? static_cast<char16_t>(b) : static_cast<char16_t>(0x4E00 + b - 0x80));
-  }
-  return out;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
@@ -43,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (i - start == 1 && data[start] == 1) {
         pieces.emplace_back();  // NULL
       } else {
-        pieces.emplace_back(Decode(data + start, i - start));
+        pieces.emplace_back(vz::fuzz::TextOfBytes(data + start, i - start));
       }
       start = i + 1;
     }
