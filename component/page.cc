@@ -62,9 +62,9 @@ ado::RowTable Page::GetPageTags(Text PageID) {
   return vz::GetPageTags(m_Conn.get(), std::move(PageID));
 }
 
-Text Page::LoadTemplet(Text TempletSetID, Text PageID) {
+Text Page::LoadTemplet(Text TempletSetID, Text PageID, Text* path) {
   return vz::LoadTemplet(m_Conn.get(), m_TempletRoot, m_Errors, std::move(TempletSetID),
-                         std::move(PageID));
+                         std::move(PageID), path);
 }
 
 HRESULT Page::GetTypeInfoCount(com::UINT* count) {
@@ -126,6 +126,10 @@ HRESULT Page::put_TempletRoot(BSTR* Root) {
 }
 
 HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
+  return CreateAspCode(TempletSetID, PageID, result, nullptr);
+}
+
+HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTrace* trace) {
   SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
@@ -134,14 +138,18 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
     try {
       Text set_id(com::BstrView(TempletSetID));
       Text page_id(com::BstrView(PageID));
-      Text templet = LoadTemplet(set_id, page_id);
+      Text templet =
+          LoadTemplet(set_id, page_id, trace != nullptr ? &trace->template_path : nullptr);
+      if (trace != nullptr) trace->template_text = templet;
       ado::RowTable tags = GetPageTags(page_id);
       ExpandLimits limits;
       limits.max_length = WorkingTextLimit();
-      code = AssembleAspCode(std::move(templet), tags, limits);
+      code = AssembleAspCode(std::move(templet), tags, limits,
+                             trace != nullptr ? &trace->origins : nullptr);
     } catch (...) {
       AppendError(m_Errors, Text());
       code.clear();
+      if (trace != nullptr) trace->origins = PageOrigins();
     }
     return StoreText(code, result);
   } catch (...) {

@@ -6,9 +6,9 @@
 namespace vz {
 namespace {
 
-constexpr size_t kDelimiter = 2;      // "<%" or "%>"
-constexpr size_t kLineQuoteEnd = 3;   // the quote and CR LF that end an assignment line
-constexpr size_t kValueQuote = 1;     // the quote after "="
+constexpr size_t kDelimiter = 2;     // "<%" or "%>"
+constexpr size_t kLineQuoteEnd = 3;  // the quote and CR LF that end an assignment line
+constexpr size_t kValueQuote = 1;    // the quote after "="
 
 // The origin of the character `n` places after one of `origin`.
 Origin Advanced(Origin origin, size_t n) {

@@ -43,7 +43,7 @@ ado::RowTable GetPageTags(ado::Connection* conn, Text PageID) {
 }
 
 Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
-                 Text PageID) {
+                 Text PageID, Text* path) {
   Text result;
   try {
     Text sql = TempletStatement(TempletSetID, PageID);
@@ -53,7 +53,9 @@ Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Tex
       AppendError(log, kNoTemplet);
       return Text();
     }
-    result = ReadTextFile(TempletPath(templet_root, rs->FieldValue(u"tmpl_file")), log);
+    Text file = TempletPath(templet_root, rs->FieldValue(u"tmpl_file"));
+    result = ReadTextFile(file, log);
+    if (path != nullptr) *path = std::move(file);
     rs->Close();
   } catch (...) {
     AppendError(log, Text());

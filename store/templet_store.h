@@ -29,9 +29,10 @@ ado::RowTable GetPageTags(ado::Connection* conn, Text PageID);
 // (no connection, a refused identifier or statement, a missing column) is
 // logged with its number and description and the result is "" (or the file's
 // text when only closing the result set failed). File failures are logged by
-// ReadTextFile.
+// ReadTextFile. With `path`, the path of the file read goes there (it is
+// left as it is when no row matches).
 Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
-                 Text PageID);
+                 Text PageID, Text* path = nullptr);
 
 // The statements the two queries run, with the identifiers written in by
 // SqlValue (which raises 13 for one it refuses).

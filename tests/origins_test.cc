@@ -1,6 +1,8 @@
 // The origins recorded beside the assembly, against the literal passes run
 // on characters that carry their origin with them.
 
+#include "generate/origins.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "generate/asp_code.h"
-#include "generate/origins.h"
 #include "platform/failure.h"
 #include "tests/tag_table.h"
 
@@ -110,8 +111,7 @@ bool ReferenceAssembly(const Text& templet, const ado::RowTable& tags, Chars& te
         if (o == Text::npos) return false;
         // Every "[data]" of the code, left to right, becomes the content.
         size_t done = 0;
-        for (size_t at = code.find(u"[data]"); at != Text::npos;
-             at = code.find(u"[data]", done)) {
+        for (size_t at = code.find(u"[data]"); at != Text::npos; at = code.find(u"[data]", done)) {
           AddSlice(next, coded, done, at);
           AddGenerated(next, u"%>", k);
           AddSlice(next, text, f + 3, o);
@@ -149,7 +149,7 @@ std::vector<Origin> PerCharacter(const PageOrigins& origins, std::string& error)
 
 // The pieces the random pages and codes are made of: every form of the
 // tags, attributes, markers and line breaks.
-constexpr const char16_t* kPieces[] = {u"<!--", u"-->", u"<!--/", u" ",      u"a",  u"b",
+constexpr const char16_t* kPieces[] = {u"<!--", u"-->", u"<!--/", u" ",      u"a",    u"b",
                                        u"x",    u"=1",  u"&",     u"[data]", u"\r\n", u"\"",
                                        u"<%",   u"%>",  u"=",     u"\n"};
 constexpr const char16_t* kNames[] = {u"a", u"b", u"ab", u"", u"a b", u"-"};
@@ -232,8 +232,8 @@ TEST(PageOrigins, MatchTheLiteralPassesOnGeneratedPages) {
 // row's code, with attributes.
 TEST(PageOrigins, NestedExpansionsChainBackToTheTemplate) {
   const Text page = u"A<!--outer-->B";
-  const ado::RowTable table = Table({{Text(u"outer"), Text(u"x<!--box w=1-->C<!--/box-->")},
-                                     {Text(u"box"), Text(u"[data]y")}});
+  const ado::RowTable table = Table(
+      {{Text(u"outer"), Text(u"x<!--box w=1-->C<!--/box-->")}, {Text(u"box"), Text(u"[data]y")}});
   PageOrigins origins;
   const Text out = AssembleAspCode(page, table, {}, &origins);
   EXPECT_EQ(out, u"A<%x<%w=\"1\"\r\n%>C<%y%>%>B");
