@@ -558,6 +558,24 @@ std::vector<Finding> Drain(Stream& stream) {
 
 }  // namespace
 
+std::vector<TagMark> FindTagMarks(TextView text, const std::vector<TagRow>& rows) {
+  const TagNames tags(rows);
+  std::vector<TagMark> marks;
+  for (size_t p = Find(text, kCommentStart); p != TextView::npos;
+       p = Find(text, kCommentStart, p + 1)) {
+    VisitTagsAt(text, p, tags, [&](size_t n, bool closing, bool attributes) {
+      const Text& name = tags.distinct[n];
+      size_t end = p + kCommentStart.size() + (closing ? 1 : 0) + name.size() + kCommentEnd.size();
+      if (attributes) {
+        const size_t f = vz::Find(text, kCommentEnd, p);
+        end = f == TextView::npos ? text.size() : f + kCommentEnd.size();
+      }
+      marks.push_back(TagMark{p, end, name, closing});
+    });
+  }
+  return marks;
+}
+
 std::vector<Finding> LintMarkup(TextView text, const std::vector<TagRow>& rows,
                                 const LintOptions& options) {
   MarkupStream stream(text, rows, options);

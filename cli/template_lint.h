@@ -77,6 +77,20 @@ std::vector<Finding> LintMarkup(TextView text, const std::vector<TagRow>& rows,
 // each run of adjacent ones on a line.
 std::vector<Finding> LintEncoding(TextView text, std::string_view encoding);
 
+// A tag of one of the rows' names in a text: an opening tag "<!--N-->" or
+// "<!--N attributes-->" (up to its "-->", or to the end of the text when it
+// has none) or a closing tag "<!--/N-->".
+struct TagMark {
+  size_t start = 0;
+  size_t end = 0;
+  Text name;
+  bool closing = false;
+};
+
+// Every tag of the rows' names in `text`, by place, as the lint finds them;
+// a comment that is a tag of two names is marked for each.
+std::vector<TagMark> FindTagMarks(TextView text, const std::vector<TagRow>& rows);
+
 // The edit distance of `a` and `b` with insertion, deletion, substitution
 // and transposition of adjacent characters (optimal string alignment), by
 // code unit.
