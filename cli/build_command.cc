@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/build_manifest.h"
+#include "cli/build_watch.h"
 #include "cli/database.h"
 #include "cli/output_folder.h"
 #include "cli/page_warnings.h"
@@ -37,7 +38,7 @@ namespace vz::cli {
 
 const char kBuildUsage[] =
     "usage: vavizar build [options] --set SET --out DIR [--exec] [--jobs N] [--changed]\n"
-    "                     [--prune] [--no-wait] [--strict]\n"
+    "                     [--prune] [--no-wait] [--strict] [--watch]\n"
     "Generates every page of template set SET into DIR: DIR/PAGE.asp, or with\n"
     "--exec DIR/PAGE.vbs, encoded with --encoding. Each file is written under a\n"
     "temporary name and renamed into place. A page whose generation logs a\n"
@@ -60,6 +61,9 @@ const char kBuildUsage[] =
     "                         its template not valid in the code page, or characters\n"
     "                         the encoding cannot hold; without it such a page is\n"
     "                         written and named in a warning line\n"
+    "  --watch                after the build, build again as with --changed each\n"
+    "                         time a template of the set or a row changes, one\n"
+    "                         summary line a build, until stopped (SIGINT, SIGTERM)\n"
     "Stopped (SIGINT, SIGTERM, SIGHUP), it takes no new page, finishes those under\n"
     "way and exits 1; a second signal ends it at once, its temporary files removed.\n"
     "The summary line on stderr counts the pages written, unchanged and failed.\n"
@@ -98,7 +102,9 @@ extern "C" void OnStopSignal(int signal_number) {
 class StopSignals {
  public:
   StopSignals() {
-    g_stop_signals.store(0);
+    // Each build of a watch sets them for its run; a stop that came before
+    // it stays.
+    if (depth_++ == 0) g_stop_signals.store(0);
     struct sigaction action = {};
     action.sa_handler = OnStopSignal;
     action.sa_flags = SA_RESTART;  // reads and writes under way go on
@@ -111,6 +117,7 @@ class StopSignals {
   }
   ~StopSignals() {
     for (size_t i = 0; i <= kStop; ++i) sigaction(kSignals[i], &old_[i], nullptr);
+    --depth_;
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -118,6 +125,7 @@ class StopSignals {
  private:
   static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
   static constexpr size_t kStop = 3;  // the first three stop the build
+  static inline int depth_ = 0;
   struct sigaction old_[4] = {};
 };
 
@@ -530,9 +538,7 @@ bool WriteRunFiles(const Build& build, const Manifest& manifest, Output& output)
   return ok;
 }
 
-}  // namespace
-
-int RunBuild(const ParsedArgs& args, Output& output) {
+int BuildOnce(const ParsedArgs& args, Output& output) {
   auto build = std::make_unique<Build>();
   build->args = &args;
   build->options = ParseBuildOptions(args);
@@ -570,6 +576,15 @@ int RunBuild(const ParsedArgs& args, Output& output) {
       throw FatalError(build->database_problem);
   }
   return (tally.failed > 0 || tally.not_built > 0 || !files_ok) ? kExitLogged : kExitOk;
+}
+
+}  // namespace
+
+int RunBuild(const ParsedArgs& args, Output& output) {
+  if (args.options.count("watch") == 0) return BuildOnce(args, output);
+  // Signals stop the watch as they stop a build.
+  StopSignals stop_signals;
+  return WatchBuilds(args, output, BuildOnce, StopRequested);
 }
 
 }  // namespace vz::cli

@@ -31,6 +31,9 @@ struct Output {
   // When set, a command with much to say (check) writes `out` to this
   // descriptor as it goes and empties it; the rest is written at the end.
   int out_fd = -1;
+  // The same for `err`, for the commands that run until stopped (build
+  // --watch, serve).
+  int err_fd = -1;
 };
 
 // Runs the command line `args` (args[0] is the sub-command) and returns the

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
   vz::cli::Output output;
   output.out_fd = STDOUT_FILENO;
+  output.err_fd = STDERR_FILENO;
   int status;
   try {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -137,6 +137,21 @@ std::filesystem::path FileSystemPath(const Text& path) {
 
 }  // namespace
 
+std::optional<Text> TemplatePathOf(ado::Connection& conn, const Text& templet_root,
+                                   const Text& set_id, const Text& page_id) {
+  com::Ref<ado::Recordset> rs =
+      conn.Execute(TempletStatement(set_id, page_id), ado::adOptionUnspecified);
+  std::optional<Text> path;
+  if (!rs->Eof()) path = TempletPath(templet_root, rs->FieldValue(u"tmpl_file"));
+  rs->Close();
+  return path;
+}
+
+std::vector<ado::RowTable> ReadSiteRows(ado::Connection& conn) {
+  return {AllRows(conn, u"select * from web_templet"),
+          AllRows(conn, u"select * from web_page2func"), ReadTagTable(conn)};
+}
+
 std::vector<Text> TagColumnNames(ado::Connection& conn) {
   const Text statements[] = {
       u"select name from pragma_table_info('web_tag') order by cid",

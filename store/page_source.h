@@ -74,6 +74,17 @@ class ReadSnapshot {
 // ReadPageInputs does.
 std::vector<Text> ListSetPages(ado::Connection& conn, const Text& set_id);
 
+// The path of the template registered for page `page_id` of set `set_id`,
+// as ReadPageInputs finds it, without reading the file; nothing when no
+// template is registered for the pair. Raises as ReadPageInputs does.
+std::optional<Text> TemplatePathOf(ado::Connection& conn, const Text& templet_root,
+                                   const Text& set_id, const Text& page_id);
+
+// Every row of the three tables pages are read from (web_templet,
+// web_page2func, web_tag), all columns, in that order: for telling whether
+// any of them changed. Raises the database's failures.
+std::vector<ado::RowTable> ReadSiteRows(ado::Connection& conn);
+
 // The names of web_tag's columns in their order, as the database tells them
 // (SQLite's table_info, else information_schema.columns); empty when it
 // tells neither.
