@@ -91,7 +91,9 @@ void FolderWatch::AddTree(const std::string& root, const std::string& folder, bo
     if (raise) RaiseWatchError(errno, folder);
     return;
   }
-  auto [it, added] = watches_.emplace(wd, Watched{folder, root});
+  auto [it, added] =
+      watches_.emplace(wd, Watched{folder, root, static_cast<unsigned long>(st.st_dev),
+                                   static_cast<unsigned long>(st.st_ino)});
   if (!added) {
     // Watched before: under another name when it was renamed since, and
     // alone when it is now part of a recursive watch.
@@ -144,10 +146,17 @@ void FolderWatch::Drain(FolderChanges& changes) {
         continue;
       }
       if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-        // A folder that moved keeps its watch under a path that is no longer
-        // its own: drop it; the folder is watched again if it comes back.
-        inotify_rm_watch(fd_, event->wd);
-        Forget(event->wd);
+        // A folder moved within a recursive watch is already watched under
+        // its new name; one moved away keeps its watch under a path that is
+        // no longer its own: drop it (it is watched again if it comes back).
+        struct stat st;
+        const bool still_there = stat(it->second.path.c_str(), &st) == 0 &&
+                                 static_cast<unsigned long>(st.st_dev) == it->second.device &&
+                                 static_cast<unsigned long>(st.st_ino) == it->second.inode;
+        if (!still_there) {
+          inotify_rm_watch(fd_, event->wd);
+          Forget(event->wd);
+        }
         changes.overflow = true;
         continue;
       }

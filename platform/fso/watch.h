@@ -74,6 +74,8 @@ class FolderWatch {
   struct Watched {
     std::string path;
     std::string root;
+    unsigned long device = 0;  // of the folder watched
+    unsigned long inode = 0;
   };
 
   void AddTree(const std::string& root, const std::string& folder, bool recursive,
