@@ -11,6 +11,7 @@
 #include "cli/database.h"
 #include "cli/options.h"
 #include "cli/page_warnings.h"
+#include "cli/serve_launch.h"
 #include "component/page_ptr.h"
 #include "component/registration.h"
 #include "platform/ado/open.h"
@@ -201,6 +202,16 @@ const Command kCommands[] = {
      {"exec", "changed", "prune", "no-wait", "strict", "watch"},
      0,
      "the files written"},
+    {"serve",
+     "the pages of a set in a browser, generated again as they are saved",
+     kServeUsage,
+     [](const Command&, const ParsedArgs& args, Output& output) {
+       return RunServeCommand(args, output);
+     },
+     {"db", "odbc", "templates", "codepage", "encoding", "set", "bind", "port", "busy-timeout"},
+     {},
+     0,
+     "the pages, for the characters the findings look at"},
 };
 
 std::string MainUsage() {

@@ -1,42 +1,10 @@
 // The vavizar command: the library plus this thin main.
 
-#include <malloc.h>
-#include <unistd.h>
-
-#include <clocale>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
-#include "cli/write.h"
+#include "cli/program.h"
 
 int main(int argc, char** argv) {
-  // The template files' default code page is the character set of the
-  // user's locale, which the process takes on only when asked.
-  std::setlocale(LC_CTYPE, "");
-  // A build frees and takes back page-sized buffers at a great rate on each
-  // worker thread; handing the freed top of a thread's heap back to the
-  // system every time made every page fault its memory in again.
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
-  vz::cli::Output output;
-  output.out_fd = STDOUT_FILENO;
-  output.err_fd = STDERR_FILENO;
-  int status;
-  try {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    status = vz::cli::Run(args, output);
-  } catch (...) {
-    // Run reports every failure itself; only memory running out around it
-    // gets here, and then nothing more is built.
-    std::fputs("vavizar: out of memory\n", stderr);
-    return vz::cli::kExitUsage;
-  }
-  bool written = vz::cli::WriteAll(STDOUT_FILENO, output.out);
-  vz::cli::WriteAll(STDERR_FILENO, output.err);
-  if (!written) {
-    std::perror("vavizar: cannot write the output");
-    return vz::cli::kExitUsage;
-  }
-  return status;
+  return vz::cli::RunProgram(std::vector<std::string>(argv + 1, argv + argc));
 }
