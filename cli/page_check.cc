@@ -120,13 +120,12 @@ void SetCheck::CheckPage(const PageInputs& inputs, const std::string& which,
   if (inputs.faults.count > 0) sink(InvalidBytesFinding(inputs));
   if (LeavesTempletRoot(templet_root_, inputs.path)) {
     const Text tmpl_file = ado::IsNull(inputs.tmpl_file) ? Text() : ado::CellText(inputs.tmpl_file);
-    sink(MakeFinding(
-        "outside-folder", kNoOffset,
-        "tmpl_file " + Quoted(tmpl_file, 400) + " leads outside the template folder " +
-            (!templates_ || templates_->empty()
-                 ? std::string("(the working folder: no --templates)")
-                 : Quoted(FromUtf8(*templates_), 400)) +
-            ", through `..`, an absolute name or a link: allowed, but rarely meant"));
+    sink(MakeFinding("outside-folder", kNoOffset,
+                     "tmpl_file " + Quoted(tmpl_file, 400) + " leads outside the template folder " +
+                         (!templates_ || templates_->empty()
+                              ? std::string("(the working folder: no --templates)")
+                              : Quoted(FromUtf8(*templates_), 400)) +
+                         ", through `..`, an absolute name or a link: allowed, but rarely meant"));
   }
   LintOptions lint = lint_;
   lint.function_tags = &function_tags_;

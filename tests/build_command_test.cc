@@ -18,6 +18,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -806,6 +807,64 @@ TEST_F(BuildCommandTest, ABuildWaitsForTheOneThatHoldsTheFolder) {
   EXPECT_EQ(WaitBinary(pid), 0);
   EXPECT_EQ(SummaryOf(testing::ReadBytes(err).substr(waiting.size())),
             "vavizar build: 4 written, 0 unchanged, 0 failed");
+}
+
+// build --watch: after the first build, a template edit and a row edit each
+// rebuild exactly the pages they concern, one summary line each; a file no
+// page uses rebuilds nothing; SIGINT ends the watch.
+TEST_F(BuildCommandTest, WatchRebuildsExactlyWhatEachChangeConcerns) {
+  const std::string err = dir_ / "stderr";
+  pid_t pid = StartBinary(BuildArgs({"--watch"}), "/dev/null", err);
+  ASSERT_GT(pid, 0);
+  // The lines on stderr once there are `count` of them (up to a minute).
+  auto lines = [&err](size_t count) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::vector<std::string> got = Lines(testing::ReadBytes(err));
+    while (got.size() < count && std::chrono::steady_clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      got = Lines(testing::ReadBytes(err));
+    }
+    return got;
+  };
+  ASSERT_EQ(lines(1).size(), 1u);
+  EXPECT_EQ(SummaryOf(lines(1)[0] + "\n"), "vavizar build: 4 written, 0 unchanged, 0 failed");
+
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::set<std::string> rebuilt;
+  } kSteps[] = {
+      {"a template edited",
+       [&] { WriteBytes(templates_ + "/shop.html", "<p>edited<!--shop--></p>"); },
+       {"3"}},
+      {"a file no page uses, then a row of a function of two pages",
+       [&] {
+         WriteBytes(templates_ + "/notes.txt", "n");
+         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+         RunSql(db_, "UPDATE web_tag SET tag_code='News 2' WHERE tag_name='news';");
+       },
+       {"2", "10"}},
+      {"a row of every page",
+       [&] { RunSql(db_, "UPDATE web_tag SET tag_code='T' WHERE tag_name='t';"); },
+       {"1", "2", "3", "10"}},
+  };
+  size_t seen = 1;
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.what);
+    std::map<std::string, ino_t> before = Inodes();
+    step.change();
+    const std::vector<std::string> got = lines(++seen);
+    ASSERT_EQ(got.size(), seen) << testing::ReadBytes(err);
+    EXPECT_EQ(SummaryOf(got.back() + "\n"),
+              "vavizar build: " + std::to_string(step.rebuilt.size()) + " written, " +
+                  std::to_string(4 - step.rebuilt.size()) + " unchanged, 0 failed");
+    EXPECT_EQ(Replaced(before), step.rebuilt);
+    for (const char* page : {"1", "2", "3", "10"})
+      EXPECT_EQ(testing::ReadBytes(out_ + "/" + page + ".asp"), PageCode("asp", page)) << page;
+  }
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitBinary(pid), 0);
+  EXPECT_EQ(Lines(testing::ReadBytes(err)).size(), seen) << testing::ReadBytes(err);
 }
 
 }  // namespace

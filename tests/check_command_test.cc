@@ -150,7 +150,12 @@ TEST(TemplateLint, NullNameAndNullCode) {
 
 std::vector<TagRow> ManyRows(size_t count) {
   std::vector<TagRow> rows;
-  for (size_t i = 0; i < count; ++i) rows.push_back({FromUtf8("r" + std::to_string(i)), u"c"});
+  for (size_t i = 0; i < count; ++i) {
+    // Built in two steps: GCC 12 warns falsely of an overlap for "r" + string.
+    std::string name = "r";
+    name += std::to_string(i);
+    rows.push_back({FromUtf8(name), u"c"});
+  }
   return rows;
 }
 
@@ -242,6 +247,34 @@ TEST(TemplateLint, UnencodablePositionsAgreeWithEncode) {
   ErrorState unknown = testing::FailureOf([] { fso::Unencodable("no-such-set", u"a"); });
   EXPECT_EQ(unknown.number, 5);
   EXPECT_EQ(ToUtf8(unknown.description), "Unknown encoding 'no-such-set'");
+}
+
+// The tags a page view marks: every opening tag (to its "-->", or to the end
+// of a text without one) and closing tag of the rows' names, and nothing else.
+TEST(TemplateLint, TagMarksAreTheTagsOfTheRowsNames) {
+  const std::vector<TagRow> rows = {{u"box", u"S[data]E"}, {u"b", u"B"}};
+  const struct {
+    Text text;
+    std::string marks;  // "START-END:NAME:open|close", by place
+  } kCases[] = {
+      {u"<!--box w=1-->a<!--/box-->", "0-14:box:open 15-26:box:close"},
+      {u"x<!--b-->y<!--/b-->", "1-9:b:open 10-19:b:close"},
+      {u"<!--bx--><!--b-->", "9-17:b:open"},
+      {u"<p><!--box w=1", "3-14:box:open"},
+      {u"<!-- box --><!--/b --><!--box\n-->", ""},
+      {u"<!--box a=1--><!--b c=2-->", "0-14:box:open 14-26:b:open"},
+  };
+  for (const auto& c : kCases) {
+    std::string marks;
+    for (const cli::TagMark& m : cli::FindTagMarks(c.text, rows)) {
+      if (!marks.empty()) marks += ' ';
+      marks += std::to_string(m.start);
+      marks += '-';
+      marks += std::to_string(m.end);
+      marks += ':' + ToUtf8(m.name) + (m.closing ? ":close" : ":open");
+    }
+    EXPECT_EQ(marks, c.marks) << ToUtf8(c.text);
+  }
 }
 
 TEST(TemplateLint, EditDistanceCountsTranspositionsOnce) {
