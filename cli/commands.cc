@@ -211,7 +211,7 @@ const Command kCommands[] = {
      {"db", "odbc", "templates", "codepage", "encoding", "set", "bind", "port", "busy-timeout"},
      {},
      0,
-     "the pages, for the characters the findings look at"},
+     "the pages, for the findings"},
 };
 
 std::string MainUsage() {

@@ -51,6 +51,8 @@ foreach(header ${VZ_PUBLIC_HEADERS})
 endforeach()
 
 install(TARGETS vavizar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The server of `vavizar serve`, which the command runs from ../libexec/vavizar.
+install(TARGETS vavizar-serve RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vavizar)
 install(TARGETS Vantrel_VaviZar LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/vavizar)
 
 configure_package_config_file(

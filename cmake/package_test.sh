@@ -18,6 +18,15 @@ prefix=$work/prefix
 
 cmake --install "$build_dir" --prefix "$prefix" > "$work/install.log"
 test -x "$prefix/bin/vavizar"
+# The command runs its server program from where it was installed: the
+# server itself says that the database cannot be opened.
+status=0
+"$prefix/bin/vavizar" serve --db "$work/none.db" --set 1 2> "$work/serve.log" || status=$?
+if ((status != 2)) || ! grep -q "^vavizar serve: cannot open database" "$work/serve.log"; then
+  echo "the installed vavizar serve does not reach its server program (status $status):" >&2
+  cat "$work/serve.log" >&2
+  exit 1
+fi
 
 # The public surface: the class Page and its test peer stay inside, and every
 # installed header compiles on its own from the installed tree alone (so it

@@ -1,8 +1,6 @@
 // The folder watch: which paths each kind of change reports, folders that
 // come and go, waking, and the failures of a folder that cannot be watched.
 
-#include "platform/fso/watch.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/fso/watch.h"
 #include "tests/store_fixture.h"
 
 namespace vz {
@@ -27,8 +26,7 @@ using testing::WriteBytes;
 // Everything that arrives within `ms` of the first change.
 FolderChanges Collect(FolderWatch& watch, int ms = 2000) {
   FolderChanges all = watch.Wait(ms);
-  for (FolderChanges more = watch.Wait(50); !more.empty() || more.woken;
-       more = watch.Wait(50)) {
+  for (FolderChanges more = watch.Wait(50); !more.empty() || more.woken; more = watch.Wait(50)) {
     all.paths.insert(all.paths.end(), more.paths.begin(), more.paths.end());
     all.overflow = all.overflow || more.overflow;
   }
@@ -51,7 +49,8 @@ TEST(FolderWatch, EachKindOfChangeNamesItsFile) {
     std::vector<std::string> paths;
   } kCases[] = {
       {"written", [&] { WriteBytes(root + "/a.html", "b"); }, {root + "/a.html"}},
-      {"in a folder below", [&] { WriteBytes(root + "/news/list.html", "n"); },
+      {"in a folder below",
+       [&] { WriteBytes(root + "/news/list.html", "n"); },
        {root + "/news/list.html"}},
       {"renamed into place, as editors save",
        [&] {
@@ -59,10 +58,11 @@ TEST(FolderWatch, EachKindOfChangeNamesItsFile) {
          std::filesystem::rename(root + "/.a.html.tmp", root + "/a.html");
        },
        {root + "/.a.html.tmp", root + "/a.html"}},
-      {"deleted", [&] { std::filesystem::remove(root + "/news/old.html"); },
+      {"deleted",
+       [&] { std::filesystem::remove(root + "/news/old.html"); },
        {root + "/news/old.html"}},
-      {"attributes", [&] { std::filesystem::permissions(root + "/a.html",
-                                                         std::filesystem::perms::owner_read); },
+      {"attributes",
+       [&] { std::filesystem::permissions(root + "/a.html", std::filesystem::perms::owner_read); },
        {root + "/a.html"}},
   };
   for (const auto& c : kCases) {

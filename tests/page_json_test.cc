@@ -18,10 +18,27 @@ using nlohmann::json;
 
 // A random text of characters that JSON, HTML or UTF-16 treat specially.
 Text RandomText(std::mt19937& random, size_t length) {
-  static const std::vector<Text> kPieces = {
-      u"a", u"<", u">", u"\"", u"\\", u"'", u"&", u"/", u"\r", u"\n", u"\r\n", u"\t",
-      Text(1, u'\0'), u"\x7f", u"\u4e2d", u"\U0001F600", Text(1, char16_t(0xD800)),
-      Text(1, char16_t(0xDC00)), u"<!--box-->", u"</script>", u"\u2028"};
+  static const std::vector<Text> kPieces = {u"a",
+                                            u"<",
+                                            u">",
+                                            u"\"",
+                                            u"\\",
+                                            u"'",
+                                            u"&",
+                                            u"/",
+                                            u"\r",
+                                            u"\n",
+                                            u"\r\n",
+                                            u"\t",
+                                            Text(1, u'\0'),
+                                            u"\x7f",
+                                            u"\u4e2d",
+                                            u"\U0001F600",
+                                            Text(1, char16_t(0xD800)),
+                                            Text(1, char16_t(0xDC00)),
+                                            u"<!--box-->",
+                                            u"</script>",
+                                            u"\u2028"};
   Text text;
   while (text.size() < length) text += kPieces[random() % kPieces.size()];
   return text;
@@ -54,7 +71,8 @@ TEST(PageJson, TextsKeepTheirOffsetsAndRunsGoOutWhole) {
     view.asp.text = RandomText(random, random() % 300);
     PageOrigins origins;
     origins.rows.push_back({0, u"box", RandomText(random, 40)});
-    origins.occurrences.push_back({0, Origin{Origin::Kind::kTemplate, false, -1, -1, 5}, u"<!--box-->"});
+    origins.occurrences.push_back(
+        {0, Origin{Origin::Kind::kTemplate, false, -1, -1, 5}, u"<!--box-->"});
     size_t at = 0;
     while (at < view.asp.text.size()) {
       const size_t length = std::min<size_t>(1 + random() % 20, view.asp.text.size() - at);

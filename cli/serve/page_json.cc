@@ -1,7 +1,9 @@
 #include "cli/serve/page_json.h"
 
 #include <algorithm>
+#include <charconv>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
 
 #include "cli/finding_printer.h"
 
@@ -30,36 +32,90 @@ const char* KindName(Origin::Kind kind) {
   return "t";
 }
 
-void AppendOrigin(json& array, const Origin& origin) {
-  array.push_back(KindName(origin.kind));
-  array.push_back(origin.row);
-  array.push_back(origin.occurrence);
-  array.push_back(origin.offset);
-  array.push_back(origin.converted ? 1 : 0);
+// The large parts of a view (runs, marks, expansions: a hundred thousand
+// items for a page of ten thousand tags) are written straight into the text;
+// a JSON value for each item took most of the time of a view.
+void AppendNumber(std::string& out, int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
+// `text` as a JSON string.
+std::string Str(TextView text) {
+  return json(ToUtf8(text)).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// kind, row, occurrence, offset, converted: the items of an ORIGIN.
+void AppendOrigin(std::string& out, const Origin& origin) {
+  out += '"';
+  out += KindName(origin.kind);
+  out += "\",";
+  AppendNumber(out, origin.row);
+  out += ',';
+  AppendNumber(out, origin.occurrence);
+  out += ',';
+  AppendNumber(out, static_cast<int64_t>(origin.offset));
+  out += origin.converted ? ",1" : ",0";
+}
+
+std::string RunsJson(const PageOrigins* origins) {
+  if (origins == nullptr) return "null";
+  std::string out = "[";
+  out.reserve(origins->runs.size() * 28 + 2);
+  for (const OriginRun& run : origins->runs) {
+    if (out.size() > 1) out += ',';
+    out += '[';
+    AppendNumber(out, static_cast<int64_t>(run.start));
+    out += ',';
+    AppendNumber(out, static_cast<int64_t>(run.length));
+    out += ',';
+    AppendOrigin(out, run.origin);
+    out += ']';
+  }
+  return out + "]";
+}
+
+std::string MarksJson(const std::vector<TagMark>& marks) {
+  std::string out = "[";
+  std::unordered_map<Text, std::string> names;
+  for (const TagMark& m : marks) {
+    auto name = names.find(m.name);
+    if (name == names.end()) name = names.emplace(m.name, Str(m.name)).first;
+    if (out.size() > 1) out += ',';
+    out += '[';
+    AppendNumber(out, static_cast<int64_t>(m.start));
+    out += ',';
+    AppendNumber(out, static_cast<int64_t>(m.end));
+    out += ',' + name->second + (m.closing ? ",\"close\"]" : ",\"open\"]");
+  }
+  return out + "]";
+}
+
+std::string OccurrencesJson(const PageOrigins* origins) {
+  std::string out = "[";
+  if (origins == nullptr) return out + "]";
+  for (const Occurrence& o : origins->occurrences) {
+    if (out.size() > 1) out += ',';
+    out += "{\"row\":";
+    AppendNumber(out, o.row);
+    out += ",\"tag\":" + Str(o.tag) + ",\"at\":[";
+    AppendOrigin(out, o.at);
+    out += "]}";
+  }
+  return out + "]";
 }
 
 json StateJson(const PageState& state) {
-  return json{{"id", state.id},
-              {"file", state.file},
-              {"status", StatusName(state.status)},
-              {"errors", state.errors},
-              {"warnings", state.warnings},
-              {"first_log", state.first_log},
-              {"version", state.version}};
+  return json{
+      {"id", state.id},          {"file", state.file},         {"status", StatusName(state.status)},
+      {"errors", state.errors},  {"warnings", state.warnings}, {"first_log", state.first_log},
+      {"version", state.version}};
 }
 
-json CodeJson(const GeneratedCode& code) {
-  json out{{"text", TextValue(code.text)}, {"log", code.log}, {"runs", nullptr}};
-  if (code.origins != nullptr) {
-    json runs = json::array();
-    for (const OriginRun& run : code.origins->runs) {
-      json item = json::array({run.start, run.length});
-      AppendOrigin(item, run.origin);
-      runs.push_back(std::move(item));
-    }
-    out["runs"] = std::move(runs);
-  }
-  return out;
+std::string CodeJson(const GeneratedCode& code) {
+  return "{\"text\":" + Str(code.text) + ",\"log\":" + json(code.log).dump() +
+         ",\"runs\":" + RunsJson(code.origins) + "}";
 }
 
 // Where a finding's mark ends: the end of the tag or comment it stands at,
@@ -133,33 +189,27 @@ std::string ListJson(const std::string& set, const std::vector<PageState>& pages
 }
 
 std::string PageViewJson(const PageView& view) {
-  json marks = json::array();
-  for (const TagMark& m : view.marks)
-    marks.push_back(json::array({m.start, m.end, ToUtf8(m.name), m.closing ? "close" : "open"}));
   json rows = json::array();
-  json occurrences = json::array();
   if (view.expansions != nullptr) {
     for (const RowApplied& row : view.expansions->rows)
-      rows.push_back(json{{"row", row.row}, {"name", TextValue(row.name)}, {"code", TextValue(row.code)}});
-    for (const Occurrence& o : view.expansions->occurrences) {
-      json at = json::array();
-      AppendOrigin(at, o.at);
-      occurrences.push_back(json{{"row", o.row}, {"tag", TextValue(o.tag)}, {"at", std::move(at)}});
-    }
+      rows.push_back(
+          json{{"row", row.row}, {"name", TextValue(row.name)}, {"code", TextValue(row.code)}});
   }
-  json out{{"set", view.set},
-           {"page", view.state.id},
-           {"version", view.state.version},
-           {"file", view.state.file},
-           {"state", StateJson(view.state)},
-           {"template", TextValue(view.template_text)},
-           {"read_failure", view.read_failure ? json(*view.read_failure) : json(nullptr)},
-           {"findings", FindingsJson(view)},
-           {"marks", std::move(marks)},
-           {"rows", std::move(rows)},
-           {"occurrences", std::move(occurrences)},
-           {"codes", json{{"asp", CodeJson(view.asp)}, {"exec", CodeJson(view.exec)}}}};
-  return Dump(out);
+  const json small{{"set", view.set},
+                   {"page", view.state.id},
+                   {"version", view.state.version},
+                   {"file", view.state.file},
+                   {"state", StateJson(view.state)},
+                   {"read_failure", view.read_failure ? json(*view.read_failure) : json(nullptr)},
+                   {"findings", FindingsJson(view)},
+                   {"rows", std::move(rows)}};
+  std::string out = Dump(small);
+  out.pop_back();  // the "}", for the large members to follow
+  out += ",\"template\":" + Str(view.template_text);
+  out += ",\"marks\":" + MarksJson(view.marks);
+  out += ",\"occurrences\":" + OccurrencesJson(view.expansions);
+  out += ",\"codes\":{\"asp\":" + CodeJson(view.asp) + ",\"exec\":" + CodeJson(view.exec) + "}}";
+  return out;
 }
 
 std::string ChangeEvent(uint64_t sequence, const std::vector<std::string>& pages, bool list) {

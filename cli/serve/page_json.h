@@ -59,7 +59,7 @@ const char* StatusName(PageState::Status status);
 // One generated code with what it was made of.
 struct GeneratedCode {
   Text text;
-  std::vector<std::string> log;     // the lines its generation logged
+  std::vector<std::string> log;          // the lines its generation logged
   const PageOrigins* origins = nullptr;  // null when not known
 };
 

@@ -170,12 +170,11 @@ void Route(httplib::Server& server, SiteModel& model, const ServerAddress& addre
   server.Get("/api/pages", [&model](const httplib::Request&, httplib::Response& res) {
     SetJson(res, model.ListJson());
   });
-  server.Get(R"(/api/page/([^/]+))",
-             [&model](const httplib::Request& req, httplib::Response& res) {
-               std::optional<std::string> json = model.PageJson(req.matches[1].str());
-               if (!json) return NotFound(res);
-               SetJson(res, *json);
-             });
+  server.Get(R"(/api/page/([^/]+))", [&model](const httplib::Request& req, httplib::Response& res) {
+    std::optional<std::string> json = model.PageJson(req.matches[1].str());
+    if (!json) return NotFound(res);
+    SetJson(res, *json);
+  });
   server.Get("/events", [&model, &streams](const httplib::Request&, httplib::Response& res) {
     if (streams.fetch_add(1) >= kMostStreams) {
       streams.fetch_sub(1);
@@ -191,8 +190,8 @@ void Route(httplib::Server& server, SiteModel& model, const ServerAddress& addre
           std::string event;
           if (*hello) {
             *hello = false;
-            event = "retry: 1000\nevent: hello\ndata: {\"sequence\":" + std::to_string(*seen) +
-                    "}\n\n";
+            event =
+                "retry: 1000\nevent: hello\ndata: {\"sequence\":" + std::to_string(*seen) + "}\n\n";
           } else {
             event = model.WaitForChange(*seen, kKeepAlive);
             if (model.Stopped()) return false;
@@ -210,10 +209,9 @@ void Route(httplib::Server& server, SiteModel& model, const ServerAddress& addre
 // Binds the server to the address; the port it got.
 int Bind(httplib::Server& server, const ServerAddress& address) {
   errno = 0;
-  const int port = address.port == 0 ? server.bind_to_any_port(address.bind)
-                                     : (server.bind_to_port(address.bind, address.port)
-                                            ? address.port
-                                            : -1);
+  const int port = address.port == 0
+                       ? server.bind_to_any_port(address.bind)
+                       : (server.bind_to_port(address.bind, address.port) ? address.port : -1);
   if (port <= 0) {
     throw FatalError("cannot listen on " + HostWithPort(address.bind, address.port) + ": " +
                      (errno != 0 ? std::strerror(errno) : "the address is not usable"));

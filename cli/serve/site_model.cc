@@ -123,7 +123,8 @@ void SiteModel::UpdatePage(const std::string& id) {
     try {
       ado::Connection& conn = Connection();
       const ReadSnapshot snapshot(conn, sqlite_);
-      const PageInputs inputs = ReadPageInputs(conn, templet_root_, input_settings_.set_id, page_id);
+      const PageInputs inputs =
+          ReadPageInputs(conn, templet_root_, input_settings_.set_id, page_id);
       source.inputs = HashPageInputs(input_settings_, inputs);
       source.key = CanonicalPath(TemplateFileName(inputs));
       if (!settings_.templates || LeavesTempletRoot(templet_root_, inputs.path))
