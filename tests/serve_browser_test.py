@@ -83,10 +83,12 @@ def make_site(work):
 
 
 def start_server(work):
+    # Run in the site's folder, as an author would: the files show as
+    # templates/NAME.
     server = subprocess.Popen(
-        [VAVIZAR, "serve", "--db", os.path.join(work, "site.db"), "--templates",
-         os.path.join(work, "templates"), "--codepage", "936", "--set", "1", "--port", "0"],
-        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        [VAVIZAR, "serve", "--db", "site.db", "--templates", "templates", "--codepage", "936",
+         "--set", "1", "--port", "0"],
+        cwd=work, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     ready, _, _ = select.select([server.stdout], [], [], 30)
     line = server.stdout.readline().decode() if ready else ""
     if not line.startswith("serving http://127.0.0.1:"):
@@ -162,6 +164,10 @@ def check_list(driver, url):
     check(shown.get("3") == "generated cleanly", "list: page 3 is %r" % shown.get("3"))
     check(shown.get("5") == "1 finding (0 errors, 1 warning)",
           "list: page 5 is %r" % shown.get("5"))
+    files = [c.text for c in driver.find_elements(By.CSS_SELECTOR, "#pages td.file")]
+    check(files == ["templates/index.html", "templates/news/list.html",
+                    "templates/product.html", "templates/cn/about.html",
+                    "templates/hostile.html"], "list: the template files are %r" % files)
 
 
 def check_hostile_page(driver, url):
@@ -206,6 +212,8 @@ def check_origins(driver, url):
     check(tags == ["<!--price-->"], "origin: the tag is not highlighted in the template (%r)" % tags)
 
     line = code_line(driver, "<h1><%= Product")
+    if not check(line is not None, "view: no generated line holds <h1><%= Product"):
+        return
     line.click()
     stretch = wait_for(lambda: "".join(
         t.text for t in driver.find_elements(By.CSS_SELECTOR, "#template .hl")), 5) or ""
@@ -220,12 +228,16 @@ def check_live(driver, work):
     with open(path, newline="") as f:
         text = f.read()
     with open(path, "w", newline="") as f:
-        f.write(text.replace("<p>Price: ", "<p>Cost: "))
+        f.write(text.replace("<p>Price: ", "<p>Cost: ").replace("<!--footer-->", "<!--foter-->"))
     saved = time.monotonic()
-    shown = wait_for(lambda: code_line(driver, "<p>Cost: "), 4, step=0.02)
+    shown = wait_for(lambda: code_line(driver, "<p>Cost: ") and
+                     driver.find_element(By.ID, "state").text == "1 finding (0 errors, 1 warning)",
+                     4, step=0.02)
     elapsed = time.monotonic() - saved
-    check(shown is not None and elapsed <= 2.0,
-          "live: the saved template showed after %.2f s (at most 2 s)" % elapsed)
+    check(shown and elapsed <= 2.0,
+          "live: the saved template and its finding showed after %.2f s (at most 2 s)" % elapsed)
+    marked = [m.text for m in driver.find_elements(By.CSS_SELECTOR, "#template .finding-warning")]
+    check(marked == ["<!--foter-->"], "live: the new finding is not marked (%r)" % marked)
     check(driver.execute_script("return window.vzLoadedAt") == loaded,
           "live: the page was reloaded")
     check(driver.execute_script("return document.body.dataset.version") != version,
@@ -250,6 +262,7 @@ def main():
         if line is not None:
             line.click()
             wait_for(lambda: driver.find_elements(By.CSS_SELECTOR, "#template .hl-tag"), 5)
+        driver.set_window_size(1400, 800)
         driver.save_screenshot(SHOT)
         print("screenshot: " + SHOT)
     finally:
