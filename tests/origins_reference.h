@@ -47,7 +47,7 @@ inline void AddSlice(Chars& out, const Chars& from, size_t begin, size_t end) {
 // The literal passes of every row, on characters with origins. Returns
 // false when a pass fails or the passes do not end soon.
 inline bool ReferenceAssembly(const Text& templet, const ado::RowTable& tags, Chars& text,
-                       PageOrigins& origins) {
+                              PageOrigins& origins) {
   text.clear();
   for (size_t i = 0; i < templet.size(); ++i) {
     Origin origin;
