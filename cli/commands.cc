@@ -11,6 +11,7 @@
 #include "cli/database.h"
 #include "cli/options.h"
 #include "cli/page_warnings.h"
+#include "cli/where_command.h"
 #include "component/page_ptr.h"
 #include "component/registration.h"
 #include "platform/ado/open.h"
@@ -201,6 +202,13 @@ const Command kCommands[] = {
      {"exec", "changed", "prune", "no-wait", "strict"},
      0,
      "the files written"},
+    {"where",
+     "where a character of a generated page came from (its .map)",
+     kWhereUsage,
+     [](const Command&, const ParsedArgs& args, Output& output) { return RunWhere(args, output); },
+     {},
+     {"json"},
+     1},
 };
 
 std::string MainUsage() {
