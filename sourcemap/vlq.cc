@@ -25,14 +25,8 @@ constexpr uint64_t kGroupMask = 31;
 }  // namespace
 
 void AppendVlq(std::string& out, int64_t value) {
-  uint64_t rest =
-      value < 0 ? (static_cast<uint64_t>(-value) << 1) | 1 : static_cast<uint64_t>(value) << 1;
-  do {
-    uint64_t group = rest & kGroupMask;
-    rest >>= kGroupBits;
-    if (rest != 0) group |= kMore;
-    out.push_back(kDigits[group]);
-  } while (rest != 0);
+  char digits[kMaxVlqDigits];
+  out.append(digits, WriteVlq(digits, value));
 }
 
 int64_t ReadVlq(std::string_view text, size_t& at) {

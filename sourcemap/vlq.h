@@ -21,6 +21,24 @@ namespace vz {
 // The largest magnitude ReadVlq accepts, twelve groups: 2^59 - 1.
 inline constexpr int64_t kMaxVlq = (int64_t{1} << 59) - 1;
 
+// The most digits a number takes.
+inline constexpr size_t kMaxVlqDigits = 12;
+
+// Writes `value` at `out` and returns the end of what it wrote.
+// REQUIRES: -kMaxVlq <= value <= kMaxVlq; room for kMaxVlqDigits at `out`.
+inline char* WriteVlq(char* out, int64_t value) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  uint64_t rest =
+      value < 0 ? (static_cast<uint64_t>(-value) << 1) | 1 : static_cast<uint64_t>(value) << 1;
+  while (rest >= 32) {
+    *out++ = kDigits[(rest & 31) | 32];
+    rest >>= 5;
+  }
+  *out++ = kDigits[rest];
+  return out;
+}
+
 // Appends `value` to `out`. REQUIRES: -kMaxVlq <= value <= kMaxVlq.
 void AppendVlq(std::string& out, int64_t value);
 
