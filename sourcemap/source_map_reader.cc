@@ -336,8 +336,8 @@ SourceMap SourceMap::Parse(std::string_view json) {
 }
 
 int64_t SourceMap::line_count() const {
-  return has_origins_ ? static_cast<int64_t>(line_lengths_.size())
-                      : static_cast<int64_t>(line_starts_.size()) - 1;
+  if (has_origins_) return static_cast<int64_t>(line_lengths_.size());
+  return line_starts_.empty() ? 0 : static_cast<int64_t>(line_starts_.size()) - 1;
 }
 
 MapLink SourceMap::SourceLink(int32_t source, int64_t line, int64_t column) const {
