@@ -10,10 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "generate/asp_code.h"
+#include "platform/failure.h"
 #include "sourcemap/vlq.h"
 #include "tests/cli_fixture.h"
+#include "tests/expand_tag_cases.h"
 #include "tests/random_page_trace.h"
 #include "tests/store_fixture.h"
+#include "tests/tag_table.h"
 
 namespace vz {
 namespace {
@@ -113,6 +117,47 @@ TEST(SourceMapRoundTrip, EveryCharacterResolvesAsCountedInTheTrace) {
     }
   }
   EXPECT_GT(characters, 100000u);
+}
+
+// The same on pages the assembly makes, with the origins it records: two
+// rows whose tags stand in the template, the first row's code bringing in
+// tags of the second, so that expansions nest.
+TEST(SourceMapRoundTrip, AssembledPagesResolveAsTheirOriginsSay) {
+  differential::CaseMaker maker(4242);
+  int mapped = 0, nested = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const differential::Case outer = maker.Next();
+    const differential::Case inner = maker.Next();
+    const Text templet = outer.text + inner.text;
+    const ado::RowTable table =
+        Table({{outer.name, outer.code + inner.text.substr(0, 24)}, {inner.name, inner.code}});
+    ExpandLimits limits;
+    limits.max_length = 1 << 14;
+    PageTrace trace;
+    trace.template_path = u"tpl\\a.htm";
+    trace.template_text = templet;
+    Text page;
+    try {
+      page = AssembleAspCode(templet, table, limits, &trace.origins);
+    } catch (const Failure&) {
+      continue;
+    }
+    const SourceMap map = SourceMap::Parse(WriteSourceMap(trace, page, "a.asp", "tpl/a.htm"));
+    for (size_t at = 0; at < page.size(); ++at) {
+      int64_t line, column;
+      testing::CountPlace(page, at, line, column);
+      ASSERT_EQ(Show(map.Resolve(line, column)),
+                Show(testing::ExpectedChain(trace, at, "tpl/a.htm")))
+          << "round " << round << ", character " << at << " of " << ToUtf8(page);
+    }
+    ++mapped;
+    for (const Occurrence& o : trace.origins.occurrences)
+      nested += o.at.kind == Origin::Kind::kCode ? 1 : 0;
+  }
+  // Many pages fail (tags without "-->", codes that hold their own tag); the
+  // check must not dwindle to nothing, nor to pages without nesting.
+  EXPECT_GT(mapped, 1000);
+  EXPECT_GT(nested, 500);
 }
 
 // A page of every kind of origin: template text, a code with an expansion in
