@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "execute/execute_code.h"
+#include "execute/execute_origins.h"
 #include "generate/asp_code.h"
 #include "platform/failure.h"
 #include "sourcemap/vlq.h"
@@ -119,10 +121,21 @@ TEST(SourceMapRoundTrip, EveryCharacterResolvesAsCountedInTheTrace) {
   EXPECT_GT(characters, 100000u);
 }
 
-// The same on pages the assembly makes, with the origins it records: two
-// rows whose tags stand in the template, the first row's code bringing in
-// tags of the second, so that expansions nest.
-TEST(SourceMapRoundTrip, AssembledPagesResolveAsTheirOriginsSay) {
+// Every character of `page` resolves as counting in `trace` says.
+void ExpectEveryCharacterResolves(const PageTrace& trace, const Text& page) {
+  const SourceMap map = SourceMap::Parse(WriteSourceMap(trace, page, "a.asp", "tpl/a.htm"));
+  for (size_t at = 0; at < page.size(); ++at) {
+    int64_t line, column;
+    testing::CountPlace(page, at, line, column);
+    ASSERT_EQ(Show(map.Resolve(line, column)), Show(testing::ExpectedChain(trace, at, "tpl/a.htm")))
+        << "character " << at << " of " << ToUtf8(page);
+  }
+}
+
+// The same on pages the assembly makes, with the origins it records, and on
+// their execute code: two rows whose tags stand in the template, the first
+// row's code bringing in tags of the second, so that expansions nest.
+TEST(SourceMapRoundTrip, AssembledPagesAndTheirExecuteCodeResolveAsTheirOriginsSay) {
   differential::CaseMaker maker(4242);
   int mapped = 0, nested = 0;
   for (int round = 0; round < 3000; ++round) {
@@ -142,14 +155,12 @@ TEST(SourceMapRoundTrip, AssembledPagesResolveAsTheirOriginsSay) {
     } catch (const Failure&) {
       continue;
     }
-    const SourceMap map = SourceMap::Parse(WriteSourceMap(trace, page, "a.asp", "tpl/a.htm"));
-    for (size_t at = 0; at < page.size(); ++at) {
-      int64_t line, column;
-      testing::CountPlace(page, at, line, column);
-      ASSERT_EQ(Show(map.Resolve(line, column)),
-                Show(testing::ExpectedChain(trace, at, "tpl/a.htm")))
-          << "round " << round << ", character " << at << " of " << ToUtf8(page);
-    }
+    SCOPED_TRACE("round " + std::to_string(round));
+    ExpectEveryCharacterResolves(trace, page);
+    PageTrace executed = trace;
+    executed.origins.runs = ComposeOrigins(trace.origins.runs, ExecuteCodeRuns(page));
+    ExpectEveryCharacterResolves(executed, ExecuteCodeOf(page));
+    if (::testing::Test::HasFatalFailure()) return;
     ++mapped;
     for (const Occurrence& o : trace.origins.occurrences)
       nested += o.at.kind == Origin::Kind::kCode ? 1 : 0;
