@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "cli/page_warnings.h"
 #include "cli/serve_launch.h"
+#include "cli/where_command.h"
 #include "component/page_ptr.h"
 #include "component/registration.h"
 #include "platform/ado/open.h"
@@ -212,6 +213,13 @@ const Command kCommands[] = {
      {},
      0,
      "the pages, for the findings"},
+    {"where",
+     "where a character of a generated page came from (its .map)",
+     kWhereUsage,
+     [](const Command&, const ParsedArgs& args, Output& output) { return RunWhere(args, output); },
+     {},
+     {"json"},
+     1},
 };
 
 std::string MainUsage() {

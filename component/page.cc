@@ -5,6 +5,7 @@
 
 #include "component/page_members.h"
 #include "execute/execute_code.h"
+#include "execute/execute_origins.h"
 #include "generate/asp_code.h"
 #include "platform/com/error_info.h"
 #include "platform/com/runtime.h"
@@ -159,6 +160,10 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTr
 }
 
 HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
+  return CreateExecuteCode(TempletSetID, PageID, result, nullptr);
+}
+
+HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTrace* trace) {
   SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
@@ -171,12 +176,16 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
       HRESULT hr = QueryInterface(IID__Page, reinterpret_cast<void**>(self_interface.Out()));
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
       com::Bstr asp;
-      hr = self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
+      hr = trace != nullptr ? CreateAspCode(TempletSetID, PageID, asp.Out(), trace)
+                            : self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
       code = ExecuteCodeOf(asp.view());
+      if (trace != nullptr)
+        trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));
     } catch (...) {
       AppendError(m_Errors, Text());
       code.clear();
+      if (trace != nullptr) trace->origins = PageOrigins();
     }
     return StoreText(code, result);
   } catch (...) {

@@ -80,6 +80,13 @@ com::Bstr PagePtr::AspCodeOf(TextView templet_set_id, TextView page_id, PageTrac
   return code;
 }
 
+com::Bstr PagePtr::ExecuteCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace) {
+  com::Bstr set_arg(templet_set_id), page_arg(page_id);
+  com::Bstr code;
+  Check(OwnPage().CreateExecuteCode(set_arg.get(), page_arg.get(), code.Out(), &trace));
+  return code;
+}
+
 Text PagePtr::CreateAspCode(TextView templet_set_id, TextView page_id) {
   return Text(AspCodeOf(templet_set_id, page_id).view());
 }

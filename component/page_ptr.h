@@ -41,6 +41,7 @@ class PagePtr {
   // The same, with what the page was made of in `trace` (generate/origins.h),
   // for a source map. Raises 5 when the object is not this component's Page.
   com::Bstr AspCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace);
+  com::Bstr ExecuteCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace);
 
   _Page* get() const { return page_.get(); }
   _Page* operator->() const { return page_.get(); }
