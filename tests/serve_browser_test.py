@@ -211,7 +211,16 @@ def check_origins(driver, url):
     tags = [t.text for t in driver.find_elements(By.CSS_SELECTOR, "#template .hl-tag")]
     check(tags == ["<!--price-->"], "origin: the tag is not highlighted in the template (%r)" % tags)
 
-    line = code_line(driver, "<h1><%= Product")
+    # The execute code's lines come from the same places.
+    driver.find_element(By.CSS_SELECTOR, '.switch button[data-mode="exec"]').click()
+    line = wait_for(lambda: code_line(driver, "Response.Write FormatCurrency"), 5)
+    if check(line is not None, "execute code: no line holds FormatCurrency"):
+        line.click()
+        origin = wait_for(lambda: driver.find_element(By.ID, "origin").text, 5) or ""
+        check("execute code comes from" in origin and "the code of row 4 (price)" in origin and
+              "<!--price-->" in origin, "execute code: the origin is not shown (%r)" % origin)
+    driver.find_element(By.CSS_SELECTOR, '.switch button[data-mode="asp"]').click()
+    line = wait_for(lambda: code_line(driver, "<h1><%= Product"), 5)
     if not check(line is not None, "view: no generated line holds <h1><%= Product"):
         return
     line.click()

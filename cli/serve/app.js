@@ -444,7 +444,7 @@
     box.append(el('h3', {text: 'Line ' + (state.selected + 1) + ' of the ' +
         (state.mode === 'asp' ? 'server-page code' : 'execute code') + ' comes from'}));
     if (code.runs === null) {
-      box.append(el('p', {class: 'muted', text: 'Where each character of the execute code comes from is not known to this server.'}));
+      box.append(el('p', {class: 'muted', text: 'Not known for this code: the template changed while it was made; the page is fetched again.'}));
       panes.template.highlight([]);
       return;
     }

@@ -234,6 +234,7 @@ std::optional<std::string> SiteModel::PageJson(const std::string& id) {
     }
   }
   PageTrace trace;
+  PageTrace exec_trace;
   {
     std::lock_guard<std::mutex> db(db_mu_);
     try {
@@ -245,7 +246,7 @@ std::optional<std::string> SiteModel::PageJson(const std::string& id) {
       PagePtr page = MakePage(conn, settings_);
       view.asp.text = Text(page.AspCodeOf(input_settings_.set_id, page_id, trace).view());
       const Text asp_log = page.GetErrors();
-      view.exec.text = Text(page.ExecuteCodeOf(input_settings_.set_id, page_id).view());
+      view.exec.text = Text(page.ExecuteCodeOf(input_settings_.set_id, page_id, exec_trace).view());
       const Text log = page.GetErrors();
       view.asp.log = LogLines(asp_log);
       view.exec.log = LogLines(log.substr(std::min(asp_log.size(), log.size())));
@@ -261,11 +262,16 @@ std::optional<std::string> SiteModel::PageJson(const std::string& id) {
       conn_ = nullptr;
     }
   }
-  // The origins point into the template the generation read; a file saved
-  // between the two reads gives a new version, and the page asks again.
+  // The origins point into the template the generation read, and the runs
+  // of both codes into the one list of expansions: a file saved between the
+  // reads gives a new version, and the page asks again.
   if (trace.template_text == view.template_text) {
     view.expansions = &trace.origins;
     view.asp.origins = &trace.origins;
+    if (exec_trace.template_text == view.template_text &&
+        exec_trace.origins.occurrences == trace.origins.occurrences &&
+        exec_trace.origins.rows == trace.origins.rows)
+      view.exec.origins = &exec_trace.origins;
   }
   std::string json = PageViewJson(view);
   std::lock_guard<std::mutex> lock(mu_);
