@@ -95,14 +95,18 @@ TEST(PageJson, TextsKeepTheirOffsetsAndRunsGoOutWhole) {
     EXPECT_EQ(Back(page["rows"][0]["code"]), Expected(origins.rows[0].code)) << round;
     EXPECT_EQ(Back(page["findings"][0]["message"]), u"`<!--x-->`: \"did\" you");
     EXPECT_TRUE(page["codes"]["exec"]["runs"].is_null());
+    // Six numbers a run, each run starting where the one before ends.
     const json& runs = page["codes"]["asp"]["runs"];
-    ASSERT_EQ(runs.size(), origins.runs.size()) << round;
-    for (size_t i = 0; i < runs.size(); ++i) {
+    ASSERT_EQ(runs.size(), 6 * origins.runs.size()) << round;
+    size_t start = 0;
+    for (size_t i = 0; i < origins.runs.size(); ++i) {
       const OriginRun& run = origins.runs[i];
-      const char* kinds[] = {"t", "c", "g"};
-      EXPECT_EQ(runs[i], json::array({run.start, run.length, kinds[int(run.origin.kind)],
-                                      run.origin.row, run.origin.occurrence, run.origin.offset,
-                                      run.origin.converted ? 1 : 0}))
+      EXPECT_EQ(run.start, start);
+      start += run.length;
+      const json item(runs.begin() + 6 * i, runs.begin() + 6 * i + 6);
+      EXPECT_EQ(item, json::array({run.length, static_cast<int>(run.origin.kind), run.origin.row,
+                                   run.origin.occurrence, run.origin.offset,
+                                   run.origin.converted ? 1 : 0}))
           << round << " run " << i;
     }
   }

@@ -290,12 +290,26 @@
 
   // ---- The page view -----------------------------------------------------
 
-  const kinds = {t: 'template', c: 'code', g: 'generated'};
+  const kinds = ['template', 'code', 'generated'];
 
-  // [kind, row, occurrence, offset, converted] as an object.
+  // The ORIGIN at `at` of a flat array (kind, row, occurrence, offset,
+  // converted) as an object.
   function origin(array, at) {
     return {kind: kinds[array[at]], row: array[at + 1], occurrence: array[at + 2],
       offset: array[at + 3], converted: array[at + 4] === 1};
+  }
+
+  // A code's runs as the data gives them (six numbers a run, one after the
+  // other), with where each starts.
+  function decodeRuns(flat) {
+    if (flat === null) return null;
+    const starts = new Array(flat.length / 6);
+    let start = 0;
+    for (let i = 0; i < starts.length; i++) {
+      starts[i] = start;
+      start += flat[6 * i];
+    }
+    return {flat, starts};
   }
 
   function pageView(id) {
@@ -405,20 +419,16 @@
     document.body.dataset.version = String(view.version);
   }
 
-  // The runs of `runs` that overlap [a, b), each clipped to it.
+  // The runs that overlap [a, b) (decodeRuns), each clipped to it.
   function runsIn(runs, a, b) {
     const out = [];
-    let lo = 0;
-    let hi = runs.length;
-    while (lo < hi) {
-      const mid = (lo + hi) >> 1;
-      if (runs[mid][0] + runs[mid][1] <= a) lo = mid + 1;
-      else hi = mid;
-    }
-    for (let i = lo; i < runs.length && runs[i][0] < b; i++) {
-      const start = Math.max(a, runs[i][0]);
-      const end = Math.min(b, runs[i][0] + runs[i][1]);
-      if (end > start) out.push({start, end, run: runs[i], origin: origin(runs[i], 2)});
+    const {flat, starts} = runs;
+    let i = starts.length ? floorIndex(starts, a) : 0;
+    for (; i < starts.length && starts[i] < b; i++) {
+      const runStart = starts[i];
+      const start = Math.max(a, runStart);
+      const end = Math.min(b, runStart + flat[6 * i]);
+      if (end > start) out.push({start, end, runStart, origin: origin(flat, 6 * i + 1)});
     }
     return out;
   }
@@ -443,7 +453,8 @@
     const b = lineEnd > a ? lineEnd : nextStart;
     box.append(el('h3', {text: 'Line ' + (state.selected + 1) + ' of the ' +
         (state.mode === 'asp' ? 'server-page code' : 'execute code') + ' comes from'}));
-    if (code.runs === null) {
+    if (!code.decoded) code.decoded = decodeRuns(code.runs);
+    if (code.decoded === null) {
       box.append(el('p', {class: 'muted', text: 'Not known for this code: the template changed while it was made; the page is fetched again.'}));
       panes.template.highlight([]);
       return;
@@ -451,9 +462,9 @@
     const templateRanges = [];
     // One block for each expansion whose code or writing is on the line.
     const blocks = new Map();
-    for (const piece of runsIn(code.runs, a, b)) {
+    for (const piece of runsIn(code.decoded, a, b)) {
       const o = piece.origin;
-      const from = o.offset + (piece.start - piece.run[0]);
+      const from = o.offset + (piece.start - piece.runStart);
       const to = o.converted ? from + 1 : from + (piece.end - piece.start);
       if (o.kind === 'template') {
         templateRanges.push({a: from, b: to, cls: 'hl'});

@@ -20,16 +20,17 @@ json OptionalText(const std::optional<Text>& text) {
   return text ? TextValue(*text) : json(nullptr);
 }
 
-const char* KindName(Origin::Kind kind) {
+// The kind of an origin as the data writes it.
+char KindNumber(Origin::Kind kind) {
   switch (kind) {
     case Origin::Kind::kTemplate:
-      return "t";
+      return '0';
     case Origin::Kind::kCode:
-      return "c";
+      return '1';
     case Origin::Kind::kGenerated:
-      return "g";
+      return '2';
   }
-  return "t";
+  return '0';
 }
 
 // The large parts of a view (runs, marks, expansions: a hundred thousand
@@ -41,16 +42,14 @@ void AppendNumber(std::string& out, int64_t value) {
   out.append(digits, end);
 }
 
-// `text` as a JSON string.
-std::string Str(TextView text) {
-  return json(ToUtf8(text)).dump(-1, ' ', false, json::error_handler_t::replace);
-}
+// `text` as a JSON string, written straight from UTF-16 (the texts of a
+// view are megabytes).
+std::string Str(TextView text) { return JsonString(text); }
 
 // kind, row, occurrence, offset, converted: the items of an ORIGIN.
 void AppendOrigin(std::string& out, const Origin& origin) {
-  out += '"';
-  out += KindName(origin.kind);
-  out += "\",";
+  out += KindNumber(origin.kind);
+  out += ',';
   AppendNumber(out, origin.row);
   out += ',';
   AppendNumber(out, origin.occurrence);
@@ -62,16 +61,12 @@ void AppendOrigin(std::string& out, const Origin& origin) {
 std::string RunsJson(const PageOrigins* origins) {
   if (origins == nullptr) return "null";
   std::string out = "[";
-  out.reserve(origins->runs.size() * 28 + 2);
+  out.reserve(origins->runs.size() * 20 + 2);
   for (const OriginRun& run : origins->runs) {
     if (out.size() > 1) out += ',';
-    out += '[';
-    AppendNumber(out, static_cast<int64_t>(run.start));
-    out += ',';
     AppendNumber(out, static_cast<int64_t>(run.length));
     out += ',';
     AppendOrigin(out, run.origin);
-    out += ']';
   }
   return out + "]";
 }

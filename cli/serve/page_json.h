@@ -15,14 +15,15 @@
 //    "marks": [[start, end, "box", "open"], [start, end, "box", "close"], ...],
 //    "rows": [{"row": 1, "name": "box", "code": "BoxStart w, h\r\n[data]..."}],
 //    "occurrences": [{"row": 1, "tag": "<!--box w=400&h=300-->", "at": ORIGIN}],
-//    "codes": {"asp":  {"text": "...", "log": [], "runs": [RUN, ...]},
+//    "codes": {"asp":  {"text": "...", "log": [], "runs": [6, 0, -1, -1, 0, 0, ...]},
 //              "exec": {"text": "...", "log": [], "runs": null}}}
 //
-// A RUN is [start, length, ORIGIN...] flattened: [start, length, kind, row,
-// occurrence, offset, converted], kind "t" (the template), "c" (a row's
-// code) or "g" (written by an expansion); ORIGIN alone is [kind, row,
-// occurrence, offset, converted]. The fields are those of generate/origins.h:
-// rows 0-based in the order applied, occurrences indexes into "occurrences".
+// "runs" is one flat array of six numbers a run, the runs in the order of
+// the text (each starts where the one before ends): length, kind (0 the
+// template, 1 a row's code, 2 written by an expansion), row, occurrence,
+// offset, converted (0 or 1); an ORIGIN is the last five of them. The fields
+// are those of generate/origins.h: rows 0-based in the order applied,
+// occurrences indexes into "occurrences".
 // "runs" is null when the origins of that code are not known. A finding
 // without a place has offset, end, line and column null.
 
