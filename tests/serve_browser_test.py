@@ -8,7 +8,7 @@ that would run if it were shown as markup, and a misspelled tag), it starts
 `vavizar serve` on a port the system picks and checks:
   - requests with a foreign Host, "..", or an encoded slash, and other
     methods, are refused with their exact status, and unknown pages are not
-    served;
+    served; a second server cannot take the same port;
   - the list shows every page with its state;
   - a page view shows a template's <script> and "><img onerror=...> as text
     (nothing of it runs) and its finding at its place;
@@ -132,6 +132,16 @@ def check_refusals(port):
         got = status_of(port, method, target, host)
         check(got == expected, "%s %s with Host %r: status %d, expected %d" %
               (method, target, host, got, expected))
+
+
+def check_port_taken(work, port):
+    second = subprocess.run(
+        [VAVIZAR, "serve", "--db", "site.db", "--templates", "templates", "--set", "1",
+         "--port", str(port)], cwd=work, stdin=subprocess.DEVNULL, capture_output=True,
+        text=True, timeout=30)
+    check(second.returncode == 2 and second.stdout == "" and second.stderr ==
+          "vavizar serve: cannot listen on 127.0.0.1:%d: Address already in use\n" % port,
+          "a second server on the same port: status %d, %r" % (second.returncode, second.stderr))
 
 
 def browser():
@@ -261,7 +271,9 @@ def main():
     try:
         make_site(work)
         server, url = start_server(work)
-        check_refusals(int(url.rstrip("/").rsplit(":", 1)[1]))
+        port = int(url.rstrip("/").rsplit(":", 1)[1])
+        check_refusals(port)
+        check_port_taken(work, port)
         driver = browser()
         check_list(driver, url)
         check_hostile_page(driver, url)

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cerrno>
@@ -237,6 +238,12 @@ int RunServe(const ParsedArgs& args, Output& output) {
 
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  // The library's own choice, SO_REUSEPORT, would let a second server take
+  // the same port and half the requests; an address in TIME_WAIT is fine.
+  server.set_socket_options([](int sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   std::atomic<int> streams{0};
   options.address.port = Bind(server, options.address);
   Route(server, model, options.address, streams);
