@@ -269,7 +269,7 @@ void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, Pa
     job.outcome = Outcome::kFailed;
     // A file the component could not open or find: name it.
     if (inputs != nullptr && inputs->read_failure && !job.log.empty())
-      job.log.front() += ": " + ToUtf8(Replace(inputs->path, u"\\", u"/"));
+      job.log.front() += ": " + ShownPath(inputs->path);
     return;
   }
   const std::vector<std::string> warnings =
