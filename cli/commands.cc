@@ -230,7 +230,7 @@ const Command kCommands[] = {
      [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs",
       "busy-timeout"},
-     {"exec", "changed", "prune", "no-wait", "strict"},
+     {"exec", "changed", "prune", "no-wait", "strict", "map"},
      0,
      "the files written"},
     {"where",
