@@ -42,8 +42,8 @@ class WhereCommandTest : public ::testing::Test {
   // FILE.
   std::string Generate(const std::string& command, const std::string& file) {
     const std::string path = dir_ / file;
-    testing::Result r = RunCli({command, "--db", db_, "--templates", dir_ / "tmpl", "--map",
-                                path + ".map", "1", "1"});
+    testing::Result r = RunCli(
+        {command, "--db", db_, "--templates", dir_ / "tmpl", "--map", path + ".map", "1", "1"});
     EXPECT_EQ(r.status, 0) << r.err;
     WriteBytes(path, r.out);
     return path;
@@ -69,20 +69,18 @@ TEST_F(WhereCommandTest, NamesTheChainOfExpansionsInnermostFirst) {
       // The innermost tag's code, in the content of box, in the code of outer.
       {asp + ":6:3",
        asp + ":6:3: tag row 3 `inner`, code line 1, column 1\n" + asp +
-           ":6:3: tag row 1 `outer`, code line 3, column 1: expanding <!--inner-->\n" +
-           tmpl + ":2:1: expanding <!--outer-->\n"},
+           ":6:3: tag row 1 `outer`, code line 3, column 1: expanding <!--inner-->\n" + tmpl +
+           ":2:1: expanding <!--outer-->\n"},
       // The assignment line that box wrote from its attributes.
       {asp + ":3:4",
        asp + ":3:4: written by expanding tag row 2 `box`\n" + asp +
-           ":3:4: tag row 1 `outer`, code line 2, column 1: expanding <!--box w=1-->\n" +
-           tmpl + ":2:1: expanding <!--outer-->\n"},
+           ":3:4: tag row 1 `outer`, code line 2, column 1: expanding <!--box w=1-->\n" + tmpl +
+           ":2:1: expanding <!--outer-->\n"},
       // Execute code: the conversion's writing for template text, and code.
       {exec + ":1:1",
-       exec + ":1:1: written by the conversion to execute code\n" + tmpl +
-           ":1:1: template text\n"},
-      {exec + ":3:1",
-       exec + ":3:1: tag row 1 `outer`, code line 1, column 1\n" + tmpl +
-           ":2:1: expanding <!--outer-->\n"},
+       exec + ":1:1: written by the conversion to execute code\n" + tmpl + ":1:1: template text\n"},
+      {exec + ":3:1", exec + ":3:1: tag row 1 `outer`, code line 1, column 1\n" + tmpl +
+                          ":2:1: expanding <!--outer-->\n"},
   };
   for (const Case& c : cases) {
     testing::Result r = RunCli({"where", c.place});
