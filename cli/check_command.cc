@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/database.h"
+#include "cli/error.h"
 #include "cli/finding_printer.h"
 #include "cli/page_check.h"
 #include "cli/write.h"
@@ -90,7 +91,7 @@ void CheckPage(ado::Connection& conn, const SetCheck& check, const Text& set_id,
         MakeFinding("not-registered", kNoOffset, "no template is registered for " + which));
     return;
   }
-  report.Start(TemplateFileName(inputs), inputs.text);
+  report.Start(ShownPath(inputs.path), inputs.text);
   check.CheckPage(inputs, which, [&report](Finding&& f) { report.Add(f); });
   report.Flush();
 }

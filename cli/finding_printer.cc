@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "sourcemap/json.h"
+
 namespace vz::cli {
 namespace {
 
@@ -166,71 +168,10 @@ std::string Escaped(std::string_view utf8) {
   return out;
 }
 
-namespace {
-
-// The bytes of code unit `i` of `text` in a JSON string (with the unit after
-// it for a surrogate pair): written to `out` when it is not null; how many.
-inline size_t JsonUnit(TextView text, size_t& i, char* out) {
-  const char16_t c = text[i];
-  if (c >= 0x20 && c < 0x7F && c != u'"' && c != u'\\') {
-    if (out != nullptr) *out = static_cast<char>(c);
-    return 1;
-  }
-  char buffer[8];
-  size_t n = 0;
-  if (c < 0x80) {
-    const char* escape = c == u'"'    ? "\\\""
-                         : c == u'\\' ? "\\\\"
-                         : c == u'\n' ? "\\n"
-                         : c == u'\r' ? "\\r"
-                         : c == u'\t' ? "\\t"
-                                      : nullptr;
-    if (escape != nullptr) {
-      n = 2;
-      buffer[0] = escape[0];
-      buffer[1] = escape[1];
-    } else {
-      static constexpr char kDigits[] = "0123456789abcdef";
-      const char u[] = {'\\', 'u', '0', '0', kDigits[c >> 4], kDigits[c & 15]};
-      n = 6;
-      std::copy(u, u + 6, buffer);
-    }
-  } else if (c < 0x800) {
-    buffer[n++] = static_cast<char>(0xC0 | (c >> 6));
-    buffer[n++] = static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-             text[i + 1] <= 0xDFFF) {
-    const char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                        (static_cast<char32_t>(text[++i]) - 0xDC00);
-    buffer[n++] = static_cast<char>(0xF0 | (cp >> 18));
-    buffer[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    buffer[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    buffer[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    const char16_t unit = (c >= 0xD800 && c <= 0xDFFF) ? u'\uFFFD' : c;
-    buffer[n++] = static_cast<char>(0xE0 | (unit >> 12));
-    buffer[n++] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-    buffer[n++] = static_cast<char>(0x80 | (unit & 0x3F));
-  }
-  if (out != nullptr) std::copy(buffer, buffer + n, out);
-  return n;
-}
-
-}  // namespace
-
-std::string JsonString(TextView text) {
-  // Sized first, then written: a text of megabytes is one allocation.
-  size_t size = 2;
-  for (size_t i = 0; i < text.size(); ++i) size += JsonUnit(text, i, nullptr);
-  std::string out(size, '"');
-  char* at = out.data() + 1;
-  for (size_t i = 0; i < text.size(); ++i) at += JsonUnit(text, i, at);
-  return out;
-}
-
 std::string JsonString(std::string_view utf8) {
-  // Bytes that are no UTF-8 (a path may hold them) become U+FFFD.
-  return JsonString(TextView(FromUtf8(utf8)));
+  std::string out;
+  AppendJsonString(out, utf8);
+  return out;
 }
 
 FindingPrinter::FindingPrinter(std::string file, TextView text, bool json)

@@ -105,12 +105,6 @@ std::string FormatJson(const std::string& file, TextView text, const Finding& fi
 // become U+FFFD.
 std::string JsonString(std::string_view utf8);
 
-// `text` as a JSON string literal in UTF-8, quotes included: `"`, `\` and
-// control characters escaped, a lone surrogate written as U+FFFD (one code
-// unit for one, so offsets into the text stay right). Fast enough for
-// texts of millions of characters.
-std::string JsonString(TextView text);
-
 // `utf8` with its control characters written as C escapes (\n, \r, \t, \xHH).
 std::string Escaped(std::string_view utf8);
 

@@ -95,10 +95,6 @@ std::vector<TagRow> LintRowsOf(const ado::RowTable& tags) {
   return rows;
 }
 
-std::string TemplateFileName(const PageInputs& inputs) {
-  return ToUtf8(Replace(inputs.path, u"\\", u"/"));
-}
-
 SetCheck::SetCheck(ado::Connection& conn, const std::optional<std::string>& templates,
                    const std::string& encoding)
     : templates_(templates) {

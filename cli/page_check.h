@@ -33,9 +33,6 @@ namespace vz::cli {
 // without a fourth column gives none: the layout finding tells of it.
 std::vector<TagRow> LintRowsOf(const ado::RowTable& tags);
 
-// The template file of `inputs` as findings name it: its path with "/".
-std::string TemplateFileName(const PageInputs& inputs);
-
 class SetCheck {
  public:
   // Reads what the checks of every page share: the layout of web_tag and,

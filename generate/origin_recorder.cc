@@ -64,37 +64,22 @@ void OriginRecorder::Occur(size_t at, TextView tag, size_t attributes_at, TextVi
   origins_.occurrences.push_back(std::move(occurrence));
   occurrence_ = static_cast<int32_t>(origins_.occurrences.size() - 1);
 
-  // The assignment lines: the attribute text keeps its characters' origins,
-  // but "&" becomes a quote and CR LF, and "=" gains a quote after it.
-  attribute_lines_.clear();
+  // The assignment lines are the expansion's own writing: "&" becomes a
+  // quote and CR LF, "=" gains a quote, and a quote and CR LF end them.
+  attribute_lines_ = 0;
   if (attributes_at == TextView::npos) return;
-  scratch_.clear();
-  Collect(attributes_at, attributes_at + attributes.size(), scratch_);
-  const Origin generated = Generated();
-  size_t i = 0;
-  for (const Piece& piece : scratch_) {
-    // Stretches of the piece up to an "&" or past an "=" are copied whole.
-    size_t copied = 0;
-    for (size_t j = 0; j < piece.length; ++j) {
-      const char16_t c = attributes[i + j];
-      if (c != u'&' && c != u'=') continue;
-      const size_t end = c == u'=' ? j + 1 : j;
-      Append(attribute_lines_, end - copied, Advanced(piece.origin, copied));
-      Append(attribute_lines_, c == u'=' ? kValueQuote : kLineQuoteEnd, generated);
-      copied = j + 1;
-    }
-    Append(attribute_lines_, piece.length - copied, Advanced(piece.origin, copied));
-    i += piece.length;
+  attribute_lines_ = attributes.size() + kLineQuoteEnd;
+  for (char16_t c : attributes) {
+    if (c == u'&') attribute_lines_ += kLineQuoteEnd - 1;
+    if (c == u'=') attribute_lines_ += kValueQuote;
   }
-  Append(attribute_lines_, kLineQuoteEnd, Generated());
 }
 
 void OriginRecorder::Block(size_t from, size_t to, TextView code) {
   MoveTo(from);
   Remove(to - from);
   const Origin generated = Generated();
-  Insert(Piece{kDelimiter, generated});
-  for (const Piece& line : attribute_lines_) Insert(line);
+  Insert(Piece{kDelimiter + attribute_lines_, generated});
   Insert(Piece{code.size(), CodeAt(code)});
   Insert(Piece{kDelimiter, generated});
 }

@@ -36,7 +36,7 @@ class OriginRecorder {
   void StartRow(int32_t row, TextView name, TextView code);
 
   // A new expansion of the current row: the opening tag `tag` that stands
-  // at `at`, and the attribute text `attributes` at `attributes_at` (empty
+  // at `at`, and the attribute text `attributes` at `attributes_at` (npos
   // when the tag has none). REQUIRES: StartRow was called; the page text is
   // as it stood before the expansion's edits.
   void Occur(size_t at, TextView tag, size_t attributes_at, TextView attributes);
@@ -122,8 +122,7 @@ class OriginRecorder {
   TextView code_;
   bool row_recorded_ = false;
   int32_t occurrence_ = -1;
-  std::vector<Piece> attribute_lines_;  // of the current expansion
-  std::vector<Piece> scratch_;
+  size_t attribute_lines_ = 0;  // their length, for the current expansion
   std::vector<Piece> content_;
   PageOrigins origins_;
 };

@@ -337,14 +337,14 @@ void AppendJsonString(std::string& out, std::string_view utf8) {
     size_t end = at;
     while (end < utf8.size()) {
       const unsigned char c = static_cast<unsigned char>(utf8[end]);
-      if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80) break;
+      if (c == '"' || c == '\\' || c < 0x20 || c >= 0x7F) break;
       ++end;
     }
     out.append(utf8.data() + at, end - at);
     at = end;
     if (at >= utf8.size()) break;
     const unsigned char c = static_cast<unsigned char>(utf8[at]);
-    if (c >= 0x80) {
+    if (c > 0x7F) {
       const size_t n = Utf8Length(utf8, at);
       if (n == 0) {
         out += "\xEF\xBF\xBD";

@@ -37,7 +37,9 @@
 //                  `sources`, 0-based line and column), the opening tag's
 //                  text, the index in `names` of the row it expanded, and the
 //                  expansion that brought in the code holding the tag (-1 when
-//                  the tag is template text).
+//                  the tag is template text). A tag that an expansion wrote
+//                  (inside the assignment lines of its attributes) has that
+//                  expansion's place and that expansion as its parent.
 
 #ifndef VAVIZAR_SOURCEMAP_SOURCE_MAP_H_
 #define VAVIZAR_SOURCEMAP_SOURCE_MAP_H_

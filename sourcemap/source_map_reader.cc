@@ -210,7 +210,6 @@ class SourceMap::Reader {
           Integer(item(4), 0, static_cast<int64_t>(map_.rows_.size()) - 1, where(4)));
       o.parent =
           static_cast<int32_t>(Integer(item(5), -1, static_cast<int64_t>(count) - 1, where(5)));
-      if (o.parent >= 0 && o.source == 0) Bad(what + " has a parent but its tag is template text");
       if (o.parent < 0 && o.source != 0) Bad(what + " stands in a code but has no parent");
       map_.occurrences_.push_back(std::move(o));
     }

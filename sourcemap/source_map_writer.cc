@@ -215,9 +215,14 @@ class Writer {
       if (RowIndex(occurrence.row) < 0)
         Inconsistent(Named("occurrence", k) + " expands row " + Str(occurrence.row) +
                      ", which was not applied");
-      if (occurrence.at.kind == Origin::Kind::kGenerated)
-        Inconsistent(Named("occurrence", k) +
-                     ": its tag comes from neither the template nor a code");
+      // A tag written by an earlier expansion (inside its assignment lines)
+      // stands where that expansion's own tag stood.
+      if (occurrence.at.kind == Origin::Kind::kGenerated) {
+        if (occurrence.at.occurrence < 0 || static_cast<size_t>(occurrence.at.occurrence) >= k)
+          Inconsistent(Named("occurrence", k) + ": its tag was written by occurrence " +
+                       Str(occurrence.at.occurrence) + ", which is not an earlier one");
+        continue;
+      }
       CheckPlace(occurrence.at, 0, "occurrence", k);
     }
   }
@@ -268,11 +273,21 @@ class Writer {
     return place;
   }
 
+  // Where the opening tag of an occurrence has a place: its first
+  // character, or, for a tag an earlier expansion wrote, that expansion's
+  // tag.
+  const Origin& TagOrigin(const Occurrence& o) const {
+    const Occurrence* at = &o;
+    while (at->at.kind == Origin::Kind::kGenerated)
+      at = &origins_.occurrences[static_cast<size_t>(at->at.occurrence)];
+    return at->at;
+  }
+
   // The first character of an occurrence's opening tag, named after the row
   // it expands.
   Place TagPlace(int32_t occurrence) {
     const Occurrence& o = origins_.occurrences[static_cast<size_t>(occurrence)];
-    Place place = PlaceOf(o.at, 0);
+    Place place = PlaceOf(TagOrigin(o), 0);
     place.name = RowIndex(o.row);
     return place;
   }
@@ -386,7 +401,7 @@ class Writer {
     std::string tag;
     for (size_t k = 0; k < origins_.occurrences.size(); ++k) {
       const Occurrence& o = origins_.occurrences[k];
-      const Place place = PlaceOf(o.at, 0);
+      const Place place = PlaceOf(TagOrigin(o), 0);
       out_.Append(k > 0 ? ",[" : "[");
       for (int64_t n : {int64_t{place.source}, place.line, place.column}) {
         out_.Number(n);
@@ -398,7 +413,7 @@ class Writer {
       out_.Append(",");
       out_.Number(RowIndex(o.row));
       out_.Append(",");
-      out_.Number(o.at.kind == Origin::Kind::kCode ? o.at.occurrence : -1);
+      out_.Number(o.at.kind == Origin::Kind::kTemplate ? -1 : o.at.occurrence);
       out_.Append("]");
     }
     out_.Append("]}}\n");

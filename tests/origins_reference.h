@@ -81,13 +81,14 @@ inline bool ReferenceAssembly(const Text& templet, const ado::RowTable& tags, Ch
       Chars lines;
       const size_t name_end = e + 4 + name.size();
       if (f > name_end) {
+        // The assignment lines are the expansion's own writing.
         for (size_t i = name_end + 1; i < f; ++i) {
           if (text[i].c == u'&') {
             AddGenerated(lines, u"\"\r\n", k);
-            continue;
+          } else {
+            AddGenerated(lines, TextView(&text[i].c, 1), k);
+            if (text[i].c == u'=') AddGenerated(lines, u"\"", k);
           }
-          lines.push_back(text[i]);
-          if (text[i].c == u'=') AddGenerated(lines, u"\"", k);
         }
         AddGenerated(lines, u"\"\r\n", k);
       }

@@ -190,9 +190,14 @@ inline std::vector<MapLink> ExpectedChain(const PageTrace& trace, size_t at,
     MapLink expanding;
     expanding.kind = MapLink::Kind::kExpanding;
     expanding.tag = ToUtf8(occurrence.tag);
-    place(occurrence.at, 0, expanding);
+    // A tag that an expansion wrote (inside its assignment lines) stands
+    // where that expansion's own tag stood.
+    const Occurrence* placed = &occurrence;
+    while (placed->at.kind == Origin::Kind::kGenerated)
+      placed = &origins.occurrences[static_cast<size_t>(placed->at.occurrence)];
+    place(placed->at, 0, expanding);
     chain.push_back(expanding);
-    k = occurrence.at.kind == Origin::Kind::kCode ? occurrence.at.occurrence : -1;
+    k = occurrence.at.kind == Origin::Kind::kTemplate ? -1 : occurrence.at.occurrence;
   }
   return chain;
 }

@@ -460,8 +460,11 @@ TEST(SourceMapWriter, RefusesOriginsThatDoNotDescribeThePage) {
        "page origins: run 8 names row 3, which was not applied"},
       {[](PageTrace& t) { t.origins.runs[1].origin.occurrence = 2; },
        "page origins: run 1 names occurrence 2, which is not there"},
-      {[](PageTrace& t) { t.origins.occurrences[1].at.kind = Origin::Kind::kGenerated; },
-       "page origins: occurrence 1: its tag comes from neither the template nor a code"},
+      {[](PageTrace& t) {
+         t.origins.occurrences[1].at = Origin{Origin::Kind::kGenerated, false, -1, 1, 0};
+       },
+       "page origins: occurrence 1: its tag was written by occurrence 1, which is not an earlier "
+       "one"},
       {[](PageTrace& t) { std::swap(t.origins.rows[0], t.origins.rows[1]); },
        "page origins: the rows applied are not in ascending order at row 2"},
   };

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "cli/finding_printer.h"
+#include "sourcemap/json.h"
 
 namespace vz::cli {
 namespace {
@@ -42,9 +43,12 @@ void AppendNumber(std::string& out, int64_t value) {
   out.append(digits, end);
 }
 
-// `text` as a JSON string, written straight from UTF-16 (the texts of a
-// view are megabytes).
-std::string Str(TextView text) { return JsonString(text); }
+// `text` as a JSON string.
+std::string Str(TextView text) {
+  std::string out;
+  AppendJsonString(out, ToUtf8(text));
+  return out;
+}
 
 // kind, row, occurrence, offset, converted: the items of an ORIGIN.
 void AppendOrigin(std::string& out, const Origin& origin) {

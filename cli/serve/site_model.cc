@@ -126,7 +126,7 @@ void SiteModel::UpdatePage(const std::string& id) {
       const PageInputs inputs =
           ReadPageInputs(conn, templet_root_, input_settings_.set_id, page_id);
       source.inputs = HashPageInputs(input_settings_, inputs);
-      source.key = CanonicalPath(TemplateFileName(inputs));
+      source.key = CanonicalPath(ShownPath(inputs.path));
       if (!settings_.templates || LeavesTempletRoot(templet_root_, inputs.path))
         source.folder = FolderOfPath(inputs.path);
       {
@@ -134,7 +134,7 @@ void SiteModel::UpdatePage(const std::string& id) {
         auto known = sources_.find(id);
         if (known != sources_.end() && known->second.inputs == source.inputs) return;
       }
-      state.file = TemplateFileName(inputs);
+      state.file = ShownPath(inputs.path);
       PagePtr page = MakePage(conn, settings_);
       page.AspCodeOf(input_settings_.set_id, page_id);
       const std::vector<std::string> log = LogLines(page.GetErrors());
@@ -255,7 +255,7 @@ std::optional<std::string> SiteModel::PageJson(const std::string& id) {
                           [&view](Finding&& f) { view.findings.push_back(std::move(f)); });
       }
       view.marks = FindTagMarks(inputs.text, LintRowsOf(inputs.tags));
-      if (view.state.file.empty()) view.state.file = TemplateFileName(inputs);
+      if (view.state.file.empty()) view.state.file = ShownPath(inputs.path);
       view.template_text = std::move(inputs.text);
     } catch (...) {
       view.asp.log.push_back(OneLine(CurrentError().description));
