@@ -78,20 +78,51 @@ TEST(ConvertSegment, CodeAndHtml) {
 
 // Texts built from the pieces that matter, against the reference. Most are
 // short, for the edges of the scan; every fourth runs to a few hundred
-// characters, so that the pieces fall on every place of the blocks the scan
-// reads at once (plain runs of several lengths shift them).
+// characters and every 32nd to a few thousand, so that the pieces fall on
+// every place of the windows the scan reads at once (plain runs of several
+// lengths shift them), with long runs of HTML and of code among them.
 TEST(ExecuteCode, MatchesTheReferenceOnGeneratedPages) {
   static const char16_t* const kPieces[] = {
-      u"<%", u"%>", u"<", u"%", u">", u"\"", u"\r\n", u"\r", u"\n", u"a", u"=", u" ", u"bcdefgh",
+      u"<%",      u"%>",     u"<",
+      u"%",       u">",      u"\"",
+      u"\r\n",    u"\r",     u"\n",
+      u"a",       u"=",      u" ",
+      u"bcdefgh", u"\u6a21", u"<p class=\"x\">text and more text of a paragraph</p>",
   };
   const char* long_mode = std::getenv("VZ_LONG_TESTS");
   const int rounds = long_mode != nullptr ? 5000000 : 100000;
   std::mt19937 rng(4242);
   for (int round = 0; round < rounds; ++round) {
     Text page;
-    const size_t pieces = round % 4 == 0 ? rng() % 160 : rng() % 14;
+    const size_t pieces = round % 32 == 0  ? rng() % 1500
+                          : round % 4 == 0 ? rng() % 160
+                                           : rng() % 14;
     for (size_t i = 0; i < pieces; ++i) page += kPieces[rng() % std::size(kPieces)];
     ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
+  }
+}
+
+// Each of the pieces whose meaning depends on its neighbours, at every place
+// of the first windows of the scan, in HTML and in code, before plain text
+// of every kind that can follow it.
+TEST(ExecuteCode, EveryPieceAtEveryPlaceOfTheScan) {
+  static const char16_t* const kProbes[] = {
+      u"\r\n",  u"\r",   u"\n",     u"\r\r\n", u"\"",     u"<%",   u"%>",  u"%><%",   u"<%>",
+      u"%><%>", u"<%%>", u"%>\r\n", u"\r<%",   u"<%\"%>", u"\n%>", u"%><", u"<%<%%>",
+  };
+  static const char16_t* const kBefore[] = {u"", u"<%", u"a<%", u"<%x%>"};
+  static const char16_t* const kAfter[] = {u"", u"x", u"\n", u"%>", u">"};
+  for (const char16_t* before : kBefore) {
+    for (size_t place = 0; place < 200; ++place) {
+      for (const char16_t* probe : kProbes) {
+        for (const char16_t* after : kAfter) {
+          Text page = Text(before) + Text(place, u'a') + probe + after + Text(150, u'b') + u"%>";
+          ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
+          page.resize(page.size() - 151 + place % 120);
+          ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
+        }
+      }
+    }
   }
 }
 
