@@ -9,6 +9,15 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define VZ_X86 1
+#if __has_include(<sys/platform/x86.h>)
+// The C library's record of the processor's features, filled in before the
+// program starts; asking the processor again costs a trip to the hypervisor
+// on virtual machines at every start.
+#include <sys/platform/x86.h>
+#define VZ_AVX2() CPU_FEATURE_ACTIVE(AVX2)
+#else
+#define VZ_AVX2() (__builtin_cpu_init(), __builtin_cpu_supports("avx2"))
+#endif
 #endif
 
 namespace vz {
@@ -80,10 +89,7 @@ using FindFn = size_t (*)(const char16_t*, size_t, const char16_t*, size_t, size
 // Chosen on first use, so that a search made while other files' statics are
 // being initialised finds it ready.
 FindFn BestFind() {
-  static const FindFn best = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? FindAvx2 : FindSse2;
-  }();
+  static const FindFn best = [] { return VZ_AVX2() ? FindAvx2 : FindSse2; }();
   return best;
 }
 #endif
