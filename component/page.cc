@@ -41,6 +41,22 @@ HRESULT StoreText(TextView text, BSTR* result) {
   return com::S_OK;
 }
 
+// Execute code written straight into the BSTR that is handed out.
+class BstrCodeBuffer final : public CodeBuffer {
+ public:
+  char16_t* Reserve(size_t keep, size_t capacity) override {
+    return builder_.Reserve(keep, capacity);
+  }
+  com::Bstr Finish(size_t length) { return builder_.Finish(length); }
+
+ private:
+  com::BstrBuilder builder_;
+};
+
+// Whether the execute code of a server-page text of `length` characters
+// surely fits a BSTR with room to spare: every character becomes at most 14.
+bool FitsBstr(size_t length) { return length <= (size_t{0x7FFFFFFF} - (1u << 20)) / 14; }
+
 }  // namespace
 
 Page* Page::Create() {
@@ -165,6 +181,14 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
       com::Bstr asp;
       hr = self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
+      if (FitsBstr(asp.view().size())) {
+        // The result goes straight into the BSTR handed out; a text past
+        // this size takes the long way, where the limits are checked.
+        BstrCodeBuffer buffer;
+        const size_t length = ExecuteCodeInto(asp.view(), buffer);
+        *result = buffer.Finish(length).Detach();
+        return com::S_OK;
+      }
       code = ExecuteCodeOf(asp.view());
     } catch (...) {
       AppendError(m_Errors, Text());

@@ -48,18 +48,18 @@ constexpr TextView kHtmlToCode = u"\"\r\n";
 constexpr TextView kCodeToHtml = u"\r\nResponse.Write \"";
 constexpr TextView kCodeToCode = u"\r\n\r\n";
 
-// Execute code goes into the text through a small buffer, written with a
-// bare pointer that is checked for room once a step.
-class Output {
- public:
-  // The room a step (a window) may use: 64 characters of HTML of which
-  // every one may become up to 28, and 64 more that a copy or a piece may
-  // write past its end.
-  static constexpr size_t kStep = 64 * 28 + 64;
+// The room a step (a window) may use: 64 characters of HTML of which every
+// one may become up to 28, and 64 more that a copy or a piece may write past
+// its end.
+constexpr size_t kStep = 64 * 28 + 64;
 
-  explicit Output(Text& text) : text_(text) {}
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
+// Execute code goes into a text through a small buffer, written with a bare
+// pointer that is checked for room once a step.
+class TextOutput {
+ public:
+  explicit TextOutput(Text& text) : text_(text) {}
+  TextOutput(const TextOutput&) = delete;
+  TextOutput& operator=(const TextOutput&) = delete;
 
   // Where the next characters go.
   char16_t* Cursor() const { return at_; }
@@ -94,6 +94,49 @@ class Output {
   Text& text_;
   char16_t buffer_[kSize];
   char16_t* at_ = buffer_;
+};
+
+// Execute code written straight into a CodeBuffer, checked for room once a
+// step.
+class BufferOutput {
+ public:
+  BufferOutput(CodeBuffer& buffer, size_t capacity)
+      : buffer_(buffer), begin_(buffer.Reserve(0, capacity)), end_(begin_ + capacity) {}
+  BufferOutput(const BufferOutput&) = delete;
+  BufferOutput& operator=(const BufferOutput&) = delete;
+
+  char16_t* Cursor() const { return at_; }
+  void Commit(char16_t* cursor) { at_ = cursor; }
+  char16_t* Ensure(char16_t* cursor) {
+    at_ = cursor;
+    if (end_ - cursor < static_cast<ptrdiff_t>(kStep)) Grow(kStep);
+    return at_;
+  }
+  void Put(TextView chars) {
+    if (static_cast<size_t>(end_ - at_) < chars.size()) Grow(chars.size());
+    std::memcpy(at_, chars.data(), chars.size() * sizeof(char16_t));
+    at_ += chars.size();
+  }
+  // Raises 14 when the text would pass the bound.
+  void Flush() { CheckTextLength(at_ - begin_); }
+  // The characters written.
+  size_t size() const { return static_cast<size_t>(at_ - begin_); }
+
+ private:
+  // Makes room for `extra` more characters, at least doubling the buffer.
+  void Grow(size_t extra) {
+    Flush();
+    const size_t used = size();
+    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - begin_), used + extra);
+    begin_ = buffer_.Reserve(used, capacity);
+    end_ = begin_ + capacity;
+    at_ = begin_ + used;
+  }
+
+  CodeBuffer& buffer_;
+  char16_t* begin_;
+  char16_t* end_;
+  char16_t* at_ = begin_;
 };
 
 // A piece of execute code padded to 32 characters, so that one copy of a
@@ -139,6 +182,7 @@ constexpr Padded kPaddedWrite = Pad(kWrite);
 constexpr Padded kPaddedCrLf = Pad(kCrLf);
 constexpr Padded kPaddedQuote = Pad(kQuote);
 
+template <class Output>
 void Put(Output& output, const Padded& piece) {
   output.Commit(Put(output.Ensure(output.Cursor()), piece));
 }
@@ -232,7 +276,7 @@ Window MarkWindow(const char16_t* p) {
 // (a window reads 80, and a copy up to its end reads 31 past it), written as
 // execute code; `is_code` tells which kind of segment `at` lies in, before
 // and after. Returns where it stopped.
-template <bool kToOpen>
+template <bool kToOpen, class Output>
 size_t PutWindows(Output& output, const char16_t* p, size_t at, size_t n, bool& is_code,
                   char16_t*& out) {
   const char16_t* from = p + at;
@@ -288,7 +332,7 @@ size_t PutWindows(Output& output, const char16_t* p, size_t at, size_t n, bool& 
 // time, `is_code` telling which kind of segment `at` lies in. "<%" opens
 // code only when `kToOpen`. A "<%" that ends the text opens nothing, and a
 // "%>" there is followed by nothing.
-template <bool kToOpen>
+template <bool kToOpen, class Output>
 void PutRest(Output& output, TextView text, size_t at, bool is_code, char16_t* out) {
   const char16_t* p = text.data();
   const size_t n = text.size();
@@ -335,7 +379,7 @@ void PutRest(Output& output, TextView text, size_t at, bool is_code, char16_t* o
 
 // Writes the text from `at`, which begins a segment of the kind `is_code`
 // tells, as execute code.
-template <bool kToOpen>
+template <bool kToOpen, class Output>
 void PutText(Output& output, TextView text, size_t at, bool is_code) {
   char16_t* out = Put(output.Ensure(output.Cursor()), is_code ? kPaddedCrLf : kPaddedWrite);
 #if VZ_SSE2
@@ -347,9 +391,11 @@ void PutText(Output& output, TextView text, size_t at, bool is_code) {
 // Room for the execute code of a text of `length` characters: it seldom
 // grows to twice the text, and pages of the room never written to cost
 // nothing.
-void ReserveFor(Text& out, size_t length) {
-  ReserveText(out, std::min<size_t>(2 * length + 64, static_cast<size_t>(kMaxTextLength)));
+size_t RoomFor(size_t length) {
+  return std::min<size_t>(2 * length + 64, static_cast<size_t>(kMaxTextLength)) + kStep;
 }
+
+void ReserveFor(Text& out, size_t length) { ReserveText(out, RoomFor(length) - kStep); }
 
 }  // namespace
 
@@ -358,7 +404,7 @@ Text GetDelimiter(bool IsCode) { return Text(IsCode ? kClose : kOpen); }
 Text ConvertSegment(TextView Segment, bool IsCode) {
   Text out;
   ReserveFor(out, Segment.size());
-  Output output(out);
+  TextOutput output(out);
   if (IsCode) {
     Put(output, kPaddedCrLf);
     output.Put(Segment);
@@ -370,12 +416,12 @@ Text ConvertSegment(TextView Segment, bool IsCode) {
   return out;
 }
 
-Text ExecuteCodeOf(TextView text) {
+namespace {
+
+template <class Output>
+void PutExecuteCode(Output& output, TextView text) {
   const size_t n = text.size();
   const bool is_code = PairAt(text, 0, kOpen);
-  Text out;
-  ReserveFor(out, n);
-  Output output(out);
   if (n == 0 || (is_code && Find(text, kClose, 2) == TextView::npos)) {
     // With no delimiter at the first search the whole text is one HTML
     // segment, a leading "<%" included. (A text without "<%" is one too, and
@@ -385,7 +431,22 @@ Text ExecuteCodeOf(TextView text) {
     PutText<true>(output, text, is_code ? 2 : 0, is_code);
   }
   output.Flush();
+}
+
+}  // namespace
+
+Text ExecuteCodeOf(TextView text) {
+  Text out;
+  ReserveFor(out, text.size());
+  TextOutput output(out);
+  PutExecuteCode(output, text);
   return out;
+}
+
+size_t ExecuteCodeInto(TextView text, CodeBuffer& buffer) {
+  BufferOutput output(buffer, RoomFor(text.size()));
+  PutExecuteCode(output, text);
+  return output.size();
 }
 
 }  // namespace vz

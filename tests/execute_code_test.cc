@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "platform/failure.h"
 #include "tests/execute_code_reference.h"
@@ -15,6 +16,30 @@ struct Case {
   const char16_t* page;
   const char16_t* code;
 };
+
+// A CodeBuffer over a vector, which tells how often it had to grow.
+class VectorBuffer final : public CodeBuffer {
+ public:
+  char16_t* Reserve(size_t keep, size_t capacity) override {
+    EXPECT_LE(keep, chars_.size());
+    chars_.resize(capacity);
+    ++reserves_;
+    return chars_.data();
+  }
+  Text Take(size_t length) const { return Text(chars_.data(), length); }
+  int reserves() const { return reserves_; }
+
+ private:
+  std::vector<char16_t> chars_;
+  int reserves_ = 0;
+};
+
+// ExecuteCodeInto's text, through a VectorBuffer.
+Text ExecuteCodeThroughBuffer(TextView page) {
+  VectorBuffer buffer;
+  const size_t length = ExecuteCodeInto(page, buffer);
+  return buffer.Take(length);
+}
 
 TEST(ExecuteCode, WorkedExampleAndEdgeCases) {
   const Case cases[] = {
@@ -98,8 +123,23 @@ TEST(ExecuteCode, MatchesTheReferenceOnGeneratedPages) {
                           : round % 4 == 0 ? rng() % 160
                                            : rng() % 14;
     for (size_t i = 0; i < pieces; ++i) page += kPieces[rng() % std::size(kPieces)];
-    ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
+    const Text expected = reference::ExecuteCode(page);
+    ASSERT_EQ(ExecuteCodeOf(page), expected) << ToUtf8(page);
+    ASSERT_EQ(ExecuteCodeThroughBuffer(page), expected) << ToUtf8(page);
   }
+}
+
+// Written into a buffer of the caller's, the code is the same, and a page
+// that grows far past twice its length grows the buffer on the way.
+TEST(ExecuteCode, IntoABufferGivesTheSameCode) {
+  for (const char16_t* page : {u"", u"a\"b", u"<%x%>", u"<%x", u"a<%", u"<%x%><%"}) {
+    EXPECT_EQ(ExecuteCodeThroughBuffer(page), reference::ExecuteCode(page)) << ToUtf8(page);
+  }
+  const Text lone_breaks(5000, u'\r');
+  VectorBuffer buffer;
+  const size_t length = ExecuteCodeInto(lone_breaks, buffer);
+  EXPECT_EQ(buffer.Take(length), reference::ExecuteCode(lone_breaks));
+  EXPECT_GT(buffer.reserves(), 1);
 }
 
 // Each of the pieces whose meaning depends on its neighbours, at every place
