@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "cli/database.h"
 #include "cli/options.h"
 #include "cli/page_warnings.h"
+#include "cli/write.h"
 #include "component/page_ptr.h"
 #include "component/registration.h"
 #include "platform/ado/open.h"
@@ -89,6 +91,26 @@ std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const 
   return line;
 }
 
+// Encodes `code` and writes it to `output.out_fd` in pieces as they are
+// made, after what `output.out` holds: a large page is never held whole in
+// bytes. A write that fails is recorded in `output.out_error`, and nothing
+// more is written.
+void WritePage(const std::string& encoding, TextView code, Output& output) {
+  constexpr size_t kPiece = 256 << 10;
+  std::string piece = std::move(output.out);
+  output.out.clear();
+  piece.reserve(kPiece + (16 << 10));
+  auto send = [&] {
+    if (output.out_error == 0 && !WriteAll(output.out_fd, piece)) output.out_error = errno;
+    piece.clear();
+  };
+  fso::EncodeTo(encoding, code, [&](std::string_view bytes) {
+    piece += bytes;
+    if (piece.size() >= kPiece) send();
+  });
+  send();
+}
+
 int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   const bool execute = std::string(command.name) == "exec";
   const std::string encoding = Option(args, "encoding").value_or("UTF-8");
@@ -110,11 +132,15 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   const com::Bstr code =
       execute ? page.ExecuteCodeOf(set_id, page_id) : page.AspCodeOf(set_id, page_id);
   Text log = page.GetErrors();
-  std::string bytes = fso::Encode(encoding, code.view());
-  if (output.out.empty()) {
-    output.out = std::move(bytes);  // a large page is not copied again
+  if (output.out_fd >= 0) {
+    WritePage(encoding, code.view(), output);
   } else {
-    output.out += bytes;
+    std::string bytes = fso::Encode(encoding, code.view());
+    if (output.out.empty()) {
+      output.out = std::move(bytes);  // a large page is not copied again
+    } else {
+      output.out += bytes;
+    }
   }
   output.err += ToUtf8(log);
   int status = log.empty() ? kExitOk : kExitLogged;

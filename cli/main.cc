@@ -3,6 +3,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -31,9 +32,11 @@ int main(int argc, char** argv) {
     std::fputs("vavizar: out of memory\n", stderr);
     return vz::cli::kExitUsage;
   }
-  bool written = vz::cli::WriteAll(STDOUT_FILENO, output.out);
+  bool written = output.out_error == 0 && vz::cli::WriteAll(STDOUT_FILENO, output.out);
+  const int write_error = output.out_error != 0 ? output.out_error : errno;
   vz::cli::WriteAll(STDERR_FILENO, output.err);
   if (!written) {
+    errno = write_error;
     std::perror("vavizar: cannot write the output");
     return vz::cli::kExitUsage;
   }

@@ -234,7 +234,7 @@ uint64_t Bits(__m128i bytes, char c) {
 // The window of 64 characters at `p`. REQUIRES: 80 characters can be read at
 // `p`.
 template <bool kToOpen>
-Window MarkWindow(const char16_t* p) {
+[[gnu::always_inline]] inline Window MarkWindow(const char16_t* p) {
   // As bytes, saturated: characters from 256 up become 0 or 255, neither of
   // them one that is looked for.
   __m128i bytes[5];
