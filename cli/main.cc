@@ -20,6 +20,11 @@ int main(int argc, char** argv) {
   // worker thread; handing the freed top of a thread's heap back to the
   // system every time made every page fault its memory in again.
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  // A page's texts of a few megabytes (the template, the generated code, its
+  // BSTR) come from the heap rather than a mapping each: a freed one is
+  // taken again by the next instead of fresh pages, faulted in anew. (32 MB
+  // is the most the allocator takes; larger texts keep their own mappings.)
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
   vz::cli::Output output;
   output.out_fd = STDOUT_FILENO;
   int status;
