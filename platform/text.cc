@@ -11,10 +11,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define VZ_X86 1
-#if __has_include(<sys/platform/x86.h>)
 // The C library's record of the processor's features, filled in before the
 // program starts; asking the processor again costs a trip to the hypervisor
-// on virtual machines at every start.
+// on virtual machines at every start. (Its header is C for clang, which does
+// not take its _Bool in C++.)
+#if __has_include(<sys/platform/x86.h>) && !defined(__clang__)
 #include <sys/platform/x86.h>
 #define VZ_AVX2() CPU_FEATURE_ACTIVE(AVX2)
 #else
