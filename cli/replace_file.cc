@@ -20,7 +20,7 @@ namespace {
 enum SlotState : int { kFree = 0, kClaimed = 1, kPending = 2 };
 struct PendingSlot {
   std::atomic<int> state{kFree};
-  char path[PATH_MAX];
+  char path[PATH_MAX] = {};
 };
 constexpr int kSlots = 512;
 constinit PendingSlot g_pending[kSlots];
