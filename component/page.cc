@@ -54,8 +54,9 @@ class BstrCodeBuffer final : public CodeBuffer {
 };
 
 // Whether the execute code of a server-page text of `length` characters
-// surely fits a BSTR with room to spare: every character becomes at most 14.
-bool FitsBstr(size_t length) { return length <= (size_t{0x7FFFFFFF} - (1u << 20)) / 14; }
+// surely fits a BSTR, with the room it is written in: every character becomes
+// at most 14, and the room at most doubles past what is written.
+bool FitsBstr(size_t length) { return length <= (size_t{0x7FFFFFFF} - (1u << 20)) / 28; }
 
 }  // namespace
 
