@@ -231,49 +231,43 @@ uint64_t Bits(__m128i bytes, char c) {
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
 }
 
-// The window of 64 characters at `p`. REQUIRES: 80 characters can be read at
+// The window of 64 characters at `p`. REQUIRES: 65 characters can be read at
 // `p`.
 template <bool kToOpen>
 [[gnu::always_inline]] inline Window MarkWindow(const char16_t* p) {
   // As bytes, saturated: characters from 256 up become 0 or 255, neither of
   // them one that is looked for.
-  __m128i bytes[5];
-  for (int k = 0; k < 5; ++k) bytes[k] = _mm_packus_epi16(Load8(p + 16 * k), Load8(p + 16 * k + 8));
-  // Each character's bits; the 16 after the window are the high part of
-  // `after`, for the character that follows the last.
-  auto all = [&](char c, uint64_t& after) {
+  __m128i bytes[4];
+  for (int k = 0; k < 4; ++k) bytes[k] = _mm_packus_epi16(Load8(p + 16 * k), Load8(p + 16 * k + 8));
+  auto all = [&](char c) {
     uint64_t bits = 0;
     for (int k = 0; k < 4; ++k) bits |= Bits(bytes[k], c) << (16 * k);
-    after = Bits(bytes[4], c);
     return bits;
   };
-  // The characters that follow each one: bit i tells of character i + 1.
-  auto next = [](uint64_t bits, uint64_t after) { return bits >> 1 | after << 63; };
-  uint64_t after;
+  // Whether the character after each one is `c`: bit i tells of character
+  // i + 1, the last of the one after the window.
+  auto next = [&](uint64_t bits, char c) {
+    return bits >> 1 | uint64_t{p[64] == static_cast<char16_t>(c)} << 63;
+  };
   Window w;
-  const uint64_t quote = all('"', after);
-  w.cr = all('\r', after);
-  w.lf = all('\n', after);
-  const uint64_t next_lf = next(w.lf, after);
-  w.lone_cr = w.cr & ~next_lf;
+  const uint64_t quote = all('"');
+  w.cr = all('\r');
+  w.lf = all('\n');
+  w.lone_cr = w.cr & ~next(w.lf, '\n');
   w.html = quote | w.cr | (w.lf & ~(w.cr << 1));
   w.open = 0;
   w.close = 0;
   // "<%" and "%>" need a "%", which HTML seldom holds.
-  uint64_t percent_after = 0;
-  const uint64_t percent = kToOpen ? all('%', percent_after) : 0;
-  if (percent != 0 || (percent_after & 1) != 0) {
-    uint64_t lt_after, gt_after;
-    const uint64_t lt = all('<', lt_after);
-    const uint64_t gt = all('>', gt_after);
-    w.open = lt & next(percent, percent_after);
-    w.close = percent & next(gt, gt_after);
+  const uint64_t percent = kToOpen ? all('%') : 0;
+  if (percent != 0 || (kToOpen && p[64] == u'%')) {
+    w.open = all('<') & next(percent, '%');
+    w.close = percent & next(all('>'), '>');
   }
   return w;
 }
 
 // The text from `at` in windows of 64 characters while 96 more can be read
-// (a window reads 80, and a copy up to its end reads 31 past it), written as
+// (a copy up to the window's end reads 31 past it), written as
 // execute code; `is_code` tells which kind of segment `at` lies in, before
 // and after. Returns where it stopped.
 template <bool kToOpen, class Output>
