@@ -6,14 +6,21 @@
 //   ExecuteCodeHtmlOnly/n n characters of text and line breaks, one segment
 //   ExecuteCodeHtmlPage/n n characters of HTML with quotes and line breaks,
 //                         no script block
+//   ExecuteCodeRuns/n     the runs that say where each character of the
+//                         execute code of the first page came from
+//   ComposeOrigins/n      those runs composed with origins of the page that
+//                         change every 64 characters
 // Each comes at 10M and 20M characters, so that growth with size can be read
 // off one run.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
+#include <vector>
 
 #include "execute/execute_code.h"
+#include "execute/execute_origins.h"
 
 namespace vz {
 namespace {
@@ -67,6 +74,36 @@ void BM_ExecuteCodeHtmlPage(benchmark::State& state) {
   Run(state, ServerPage(static_cast<size_t>(state.range(0)), false));
 }
 BENCHMARK(BM_ExecuteCodeHtmlPage)->Arg(10 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
+
+// The runs cost a step per character of HTML and one entry per piece.
+void BM_ExecuteCodeRuns(benchmark::State& state) {
+  const Text page = ServerPage(static_cast<size_t>(state.range(0)));
+  size_t runs = 0;
+  for (auto _ : state) {
+    const std::vector<ExecRun> result = ExecuteCodeRuns(page);
+    runs = result.size();
+    benchmark::DoNotOptimize(result.data());
+  }
+  state.counters["runs"] = static_cast<double>(runs);
+  state.counters["chars/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * page.size()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ExecuteCodeRuns)->Arg(10 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
+
+void BM_ComposeOrigins(benchmark::State& state) {
+  const Text page = ServerPage(static_cast<size_t>(state.range(0)));
+  const std::vector<ExecRun> exec_runs = ExecuteCodeRuns(page);
+  std::vector<OriginRun> page_runs;
+  for (size_t at = 0; at < page.size(); at += 64) {
+    OriginRun run{at, std::min<size_t>(64, page.size() - at), {}};
+    run.origin.offset = 3 * at;
+    page_runs.push_back(run);
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(ComposeOrigins(page_runs, exec_runs).data());
+  state.counters["chars/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * page.size()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ComposeOrigins)->Arg(10 << 20)->Arg(20 << 20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vz

@@ -173,26 +173,32 @@ void BM_W1_Assemble(benchmark::State& state) {
     rows.cells[static_cast<size_t>(r)] = r == 0 ? kName : Text(u"other") + DecimalText(r);
     rows.cells[3 * static_cast<size_t>(count) + static_cast<size_t>(r)] = kBoxCode;
   }
+  // With origins: what a source map of the page costs on top.
+  const bool record = state.range(2) != 0;
   size_t out_size = 0;
+  PageOrigins origins;
   for (auto _ : state) {
     state.PauseTiming();
     Text in = page;
     state.ResumeTiming();
-    Text out = AssembleAspCode(std::move(in), rows);
+    Text out = AssembleAspCode(std::move(in), rows, {}, record ? &origins : nullptr);
     out_size = out.size();
     benchmark::DoNotOptimize(out.data());
   }
+  if (record) state.counters["runs"] = static_cast<double>(origins.runs.size());
   state.counters["in_chars"] = static_cast<double>(page.size());
   state.counters["out_chars"] = static_cast<double>(out_size);
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(page.size()));
 }
 BENCHMARK(BM_W1_Assemble)
-    ->ArgNames({"scale", "rows"})
-    ->Args({1, 1})
-    ->Args({2, 1})
-    ->Args({1, 8})
-    ->Args({2, 8})
+    ->ArgNames({"scale", "rows", "origins"})
+    ->Args({1, 1, 0})
+    ->Args({2, 1, 0})
+    ->Args({1, 8, 0})
+    ->Args({2, 8, 0})
+    ->Args({1, 1, 1})
+    ->Args({2, 1, 1})
     ->Unit(benchmark::kMillisecond);
 
 #define VZ_PAIR(which, fast_args, literal_args)                                     \

@@ -30,6 +30,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "sourcemap/source_map.h"
 #include "store/page_source.h"
 #include "store/sql_value.h"
 
@@ -37,7 +38,7 @@ namespace vz::cli {
 
 const char kBuildUsage[] =
     "usage: vavizar build [options] --set SET --out DIR [--exec] [--jobs N] [--changed]\n"
-    "                     [--prune] [--no-wait] [--strict]\n"
+    "                     [--prune] [--no-wait] [--strict] [--map]\n"
     "Generates every page of template set SET into DIR: DIR/PAGE.asp, or with\n"
     "--exec DIR/PAGE.vbs, encoded with --encoding. Each file is written under a\n"
     "temporary name and renamed into place. A page whose generation logs a\n"
@@ -60,6 +61,10 @@ const char kBuildUsage[] =
     "                         its template not valid in the code page, or characters\n"
     "                         the encoding cannot hold; without it such a page is\n"
     "                         written and named in a warning line\n"
+    "  --map                  also write DIR/PAGE.asp.map (or .vbs.map), the page's\n"
+    "                         source map ('vavizar where' reads it), whole, like the\n"
+    "                         page; without --map a map left by an earlier build is\n"
+    "                         deleted when its page is written again\n"
     "Stopped (SIGINT, SIGTERM, SIGHUP), it takes no new page, finishes those under\n"
     "way and exits 1; a second signal ends it at once, its temporary files removed.\n"
     "The summary line on stderr counts the pages written, unchanged and failed.\n"
@@ -130,6 +135,8 @@ struct PageJob {
   std::optional<uint64_t> inputs;     // hash of the inputs, when they could be read
   uint64_t size = 0;                  // of the file written
   uint64_t bytes = 0;                 // HashBytes of the file written
+  uint64_t map_size = 0;              // of its map, with --map
+  uint64_t map_bytes = 0;             // HashBytes of its map
   std::vector<std::string> log;       // log lines of its generation, in order
   std::vector<std::string> warnings;  // PageWarnings of a page written anyway
 };
@@ -144,6 +151,7 @@ struct BuildOptions {
   bool prune = false;
   bool no_wait = false;
   bool strict = false;  // a page with warnings fails
+  bool map = false;     // each page's source map is written beside it
   bool utf8 = false;    // the encoding is UTF-8 itself
   bool sqlite = false;  // the database is a SQLite file (--db)
   int jobs = 1;
@@ -207,6 +215,7 @@ BuildOptions ParseBuildOptions(const ParsedArgs& args) {
   options.prune = args.options.count("prune") != 0;
   options.no_wait = args.options.count("no-wait") != 0;
   options.strict = args.options.count("strict") != 0;
+  options.map = args.options.count("map") != 0;
   options.utf8 = fso::IconvName(settings.encoding) == "UTF-8";
   options.sqlite = args.options.count("db") != 0;
   return options;
@@ -227,7 +236,7 @@ void SplitLines(const Text& log, std::vector<std::string>& lines) {
 
 // The bytes of a page's file. UTF-8 takes the direct conversion unless a
 // surrogate is there, whose lone halves Encode writes as "?".
-std::string EncodeCode(const BuildOptions& options, const Text& code) {
+std::string EncodeCode(const BuildOptions& options, TextView code) {
   if (options.utf8 &&
       std::none_of(code.begin(), code.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }))
     return ToUtf8(code);
@@ -244,15 +253,24 @@ bool FileHolds(const std::string& path, uint64_t size, uint64_t bytes) {
   return ReadFileBytes(path, &content) && content.size() == size && HashBytes(content) == bytes;
 }
 
-// With --changed: whether the page's file is current: its inputs hash as
-// the manifest records, and the file holds what was written.
-bool IsCurrent(const Build& build, const PageJob& job) {
-  auto before = build.previous.find(job.file);
+// The name of the source map of a page's file.
+std::string MapFileOf(const std::string& file) { return file + ".map"; }
+
+// With --changed: whether a file the manifest records for a page is current:
+// its inputs hash as recorded, and the file holds what was written.
+bool FileIsCurrent(const Build& build, const PageJob& job, const std::string& file) {
+  auto before = build.previous.find(file);
   if (before == build.previous.end() || !job.inputs || *job.inputs == 0 ||
       before->second.inputs != *job.inputs || before->second.set != build.options.set)
     return false;
-  return FileHolds(build.options.out_dir + "/" + job.file, before->second.size,
-                   before->second.bytes);
+  return FileHolds(build.options.out_dir + "/" + file, before->second.size, before->second.bytes);
+}
+
+// With --changed: whether the page's file, and with --map its map, are
+// current.
+bool IsCurrent(const Build& build, const PageJob& job) {
+  return FileIsCurrent(build, job, job.file) &&
+         (!build.options.map || FileIsCurrent(build, job, MapFileOf(job.file)));
 }
 
 // Generates the page and writes its file; `logged` is how much of the
@@ -260,8 +278,14 @@ bool IsCurrent(const Build& build, const PageJob& job) {
 void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, PageJob& job,
                   const PageInputs* inputs) {
   const Text page_id = FromUtf8(job.id);
-  Text code = options.settings.execute ? page.CreateExecuteCode(options.settings.set_id, page_id)
-                                       : page.CreateAspCode(options.settings.set_id, page_id);
+  const Text& set_id = options.settings.set_id;
+  PageTrace trace;
+  const com::Bstr code_text =
+      options.map ? (options.settings.execute ? page.ExecuteCodeOf(set_id, page_id, trace)
+                                              : page.AspCodeOf(set_id, page_id, trace))
+                  : (options.settings.execute ? page.ExecuteCodeOf(set_id, page_id)
+                                              : page.AspCodeOf(set_id, page_id));
+  const TextView code = code_text.view();
   Text log = page.GetErrors();
   if (log.size() > logged) {
     SplitLines(log.substr(logged), job.log);
@@ -269,7 +293,7 @@ void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, Pa
     job.outcome = Outcome::kFailed;
     // A file the component could not open or find: name it.
     if (inputs != nullptr && inputs->read_failure && !job.log.empty())
-      job.log.front() += ": " + ToUtf8(Replace(inputs->path, u"\\", u"/"));
+      job.log.front() += ": " + ShownPath(inputs->path);
     return;
   }
   const std::vector<std::string> warnings =
@@ -281,8 +305,26 @@ void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, Pa
     return;
   }
   job.warnings = warnings;
-  const std::string bytes = EncodeCode(options, code);
   std::string problem;
+  if (options.map) {
+    // The map first: a page is only ever written with its map in place.
+    std::string json;
+    try {
+      json = WriteSourceMap(trace, code, job.file, ShownPath(trace.template_path));
+    } catch (const SourceMapError& e) {
+      job.outcome = Outcome::kFailed;
+      job.log.push_back(std::string("source map: ") + e.what());
+      return;
+    }
+    if (!ReplaceFile(options.out_dir, MapFileOf(job.file), json, &problem)) {
+      job.outcome = Outcome::kFailed;
+      job.log.push_back(problem);
+      return;
+    }
+    job.map_size = json.size();
+    job.map_bytes = HashBytes(json);
+  }
+  const std::string bytes = EncodeCode(options, code);
   if (!ReplaceFile(options.out_dir, job.file, bytes, &problem)) {
     job.outcome = Outcome::kFailed;
     job.log.push_back(problem);
@@ -323,7 +365,7 @@ void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logge
       // The warnings point into the text only when some bytes were not valid.
       Text text = inputs->faults.count > 0 ? inputs->text : std::move(inputs->text);
       given.emplace(conn, options.settings.templet_root, options.settings.set_id, FromUtf8(job.id),
-                    std::move(text), std::move(inputs->tags));
+                    inputs->path, std::move(text), std::move(inputs->tags));
     }
     GeneratePage(options, page, logged, job, inputs ? &*inputs : nullptr);
   } catch (...) {
@@ -456,8 +498,10 @@ struct Tally {
 };
 
 // The page a file of the folder was built for: its name without the
-// extension.
-std::string PageOfFile(const std::string& file) {
+// extension (and without ".map" first, for a map).
+std::string PageOfFile(std::string file) {
+  if (file.size() > 4 && file.compare(file.size() - 4, 4, ".map") == 0)
+    file.resize(file.size() - 4);
   const size_t dot = file.rfind('.');
   return dot == std::string::npos ? file : file.substr(0, dot);
 }
@@ -477,6 +521,13 @@ Manifest NextManifest(const Build& build, Tally& tally, std::vector<std::string>
       case Outcome::kWritten:
         ++tally.written;
         manifest[job.file] = {build.options.set, job.inputs.value_or(0), job.size, job.bytes};
+        if (build.options.map) {
+          manifest[MapFileOf(job.file)] = {build.options.set, job.inputs.value_or(0), job.map_size,
+                                           job.map_bytes};
+        } else if (manifest.erase(MapFileOf(job.file)) != 0) {
+          // An earlier build's map, which would describe the page as it was.
+          std::filesystem::remove(build.options.out_dir + "/" + MapFileOf(job.file));
+        }
         break;
       case Outcome::kUnchanged:
         ++tally.unchanged;
@@ -484,7 +535,9 @@ Manifest NextManifest(const Build& build, Tally& tally, std::vector<std::string>
       case Outcome::kFailed:
         // Its old file stays, still this command's, but no longer current.
         ++tally.failed;
-        if (auto kept = manifest.find(job.file); kept != manifest.end()) kept->second.inputs = 0;
+        for (const std::string& file : {job.file, MapFileOf(job.file)}) {
+          if (auto kept = manifest.find(file); kept != manifest.end()) kept->second.inputs = 0;
+        }
         output.err += "vavizar build: page " + job.id +
                       " not written: " + (job.log.empty() ? std::string() : job.log.front()) + "\n";
         break;

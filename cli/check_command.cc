@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/database.h"
+#include "cli/error.h"
 #include "cli/finding_printer.h"
 #include "cli/template_lint.h"
 #include "cli/write.h"
@@ -184,7 +185,7 @@ void CheckPage(ado::Connection& conn, const CheckSettings& settings, const Text&
         MakeFinding("not-registered", kNoOffset, "no template is registered for " + which));
     return;
   }
-  report.Start(ToUtf8(Replace(inputs.path, u"\\", u"/")), inputs.text);
+  report.Start(ShownPath(inputs.path), inputs.text);
   if (inputs.read_failure) {
     report.Add(MakeFinding("missing-template", kNoOffset,
                            "the template of " + which +

@@ -12,6 +12,8 @@
 #include "cli/database.h"
 #include "cli/options.h"
 #include "cli/page_warnings.h"
+#include "cli/replace_file.h"
+#include "cli/where_command.h"
 #include "cli/write.h"
 #include "component/page_ptr.h"
 #include "component/registration.h"
@@ -21,6 +23,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "sourcemap/source_map.h"
 #include "store/page_source.h"
 
 namespace vz::cli {
@@ -65,6 +68,10 @@ constexpr const char* kStrictOption =
     "  --strict               exit 1, with a line saying why, when the page came out\n"
     "                         other than written: bytes of its template not valid in\n"
     "                         the code page, or characters --encoding cannot hold\n";
+
+constexpr const char* kMapOption =
+    "  --map FILE             also write FILE, a source map of the page: where each\n"
+    "                         of its characters came from ('vavizar where' reads it)\n";
 
 constexpr const char* kPageExitStatus =
     "exit status: 0 nothing logged, 1 the page's error log gained lines (or, with\n"
@@ -111,6 +118,25 @@ void WritePage(const std::string& encoding, TextView code, Output& output) {
   send();
 }
 
+// Writes the source map of a page to `path`, whole or not at all. The page
+// it describes is the file the map is named after: the map's name without
+// ".map".
+void WritePageMap(const std::string& path, const PageTrace& trace, TextView code) {
+  const std::filesystem::path file(path);
+  std::string page = file.filename().string();
+  if (page.size() > 4 && page.compare(page.size() - 4, 4, ".map") == 0)
+    page.resize(page.size() - 4);
+  std::string json;
+  try {
+    json = WriteSourceMap(trace, code, page, ShownPath(trace.template_path));
+  } catch (const SourceMapError& e) {
+    throw FatalError(std::string("--map: ") + e.what());
+  }
+  std::string problem;
+  const std::string dir = file.has_parent_path() ? file.parent_path().string() : ".";
+  if (!ReplaceFile(dir, file.filename().string(), json, &problem)) throw FatalError(problem);
+}
+
 int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   const bool execute = std::string(command.name) == "exec";
   const std::string encoding = Option(args, "encoding").value_or("UTF-8");
@@ -129,8 +155,14 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
     page.PutTempletRoot(FromUtf8(*root));
   const Text set_id = FromUtf8(args.positional[0]);
   const Text page_id = FromUtf8(args.positional[1]);
+  const std::optional<std::string> map = Option(args, "map");
+  if (map && map->empty()) throw UsageError("--map: the map's file name is empty");
+  PageTrace trace;
   const com::Bstr code =
-      execute ? page.ExecuteCodeOf(set_id, page_id) : page.AspCodeOf(set_id, page_id);
+      map ? (execute ? page.ExecuteCodeOf(set_id, page_id, trace)
+                     : page.AspCodeOf(set_id, page_id, trace))
+          : (execute ? page.ExecuteCodeOf(set_id, page_id) : page.AspCodeOf(set_id, page_id));
+  if (map) WritePageMap(*map, trace, code.view());
   Text log = page.GetErrors();
   if (output.out_fd >= 0) {
     WritePage(encoding, code.view(), output);
@@ -176,7 +208,7 @@ const Command kCommands[] = {
      "Writes the server-page code of page PAGE of template set SET to stdout and\n"
      "the lines the call added to the error log to stderr.\n",
      RunPage,
-     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "busy-timeout"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "busy-timeout", "map"},
      {"strict"},
      2,
      "what is written to stdout"},
@@ -186,7 +218,7 @@ const Command kCommands[] = {
      "Writes page PAGE of template set SET as execute code (script statements) to\n"
      "stdout and the lines the call added to the error log to stderr.\n",
      RunPage,
-     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "busy-timeout"},
+     {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "busy-timeout", "map"},
      {"strict"},
      2,
      "what is written to stdout"},
@@ -224,9 +256,16 @@ const Command kCommands[] = {
      [](const Command&, const ParsedArgs& args, Output& output) { return RunBuild(args, output); },
      {"db", "odbc", "templates", "codepage", "encoding", "max-chars", "set", "out", "jobs",
       "busy-timeout"},
-     {"exec", "changed", "prune", "no-wait", "strict"},
+     {"exec", "changed", "prune", "no-wait", "strict", "map"},
      0,
      "the files written"},
+    {"where",
+     "where a character of a generated page came from (its .map)",
+     kWhereUsage,
+     [](const Command&, const ParsedArgs& args, Output& output) { return RunWhere(args, output); },
+     {},
+     {"json"},
+     1},
 };
 
 std::string MainUsage() {
@@ -253,6 +292,7 @@ std::string Help(const Command& command) {
   }
   if (command.valued.count("max-chars") != 0) text += kLimitOption;
   if (command.run == RunPage) text += kStrictOption;
+  if (command.valued.count("map") != 0) text += kMapOption;
   if (command.valued.count("db") != 0) text += kEnvironment;
   if (command.run == RunPage) text += kPageExitStatus;
   return text;

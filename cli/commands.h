@@ -4,6 +4,7 @@
 //   vavizar exec [options] SET PAGE     the same page as execute code
 //   vavizar register MODULE             register a component module
 //   vavizar unregister MODULE           remove what registering wrote
+//   vavizar where FILE:LINE[:COLUMN]    where a character of a generated page came from
 //
 // Exit status: 0 when the work was done and nothing was logged, 1 when the
 // page's error log gained lines, 2 for bad usage or a database, module or

@@ -10,4 +10,6 @@ std::string OneLine(const Text& description) {
   return text;
 }
 
+std::string ShownPath(const Text& path) { return ToUtf8(Replace(path, u"\\", u"/")); }
+
 }  // namespace vz::cli

@@ -39,6 +39,10 @@ inline Error FatalError(const std::string& message) { return Error(message, fals
 // may hold become blanks.
 std::string OneLine(const Text& description);
 
+// A template path as a Page joins it (the folder, "\", the file), shown the
+// way the file system takes it: with "/" for every "\".
+std::string ShownPath(const Text& path);
+
 }  // namespace vz::cli
 
 #endif  // VAVIZAR_CLI_ERROR_H_

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "sourcemap/json.h"
+
 namespace vz::cli {
 namespace {
 
@@ -167,36 +169,9 @@ std::string Escaped(std::string_view utf8) {
 }
 
 std::string JsonString(std::string_view utf8) {
-  // Bytes that are no UTF-8 (a path may hold them) become U+FFFD.
-  const std::string valid = ToUtf8(FromUtf8(utf8));
-  std::string out = "\"";
-  for (char c : valid) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (u < 0x20 || u == 0x7F) {
-          out += "\\u00" + Hex2(u, false);
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
+  std::string out;
+  AppendJsonString(out, utf8);
+  return out;
 }
 
 FindingPrinter::FindingPrinter(std::string file, TextView text, bool json)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/error.h"
 #include "cli/finding_printer.h"
 #include "platform/fso/encoder.h"
 
@@ -29,10 +30,10 @@ std::vector<std::string> PageWarnings(const PageInputs& inputs, const std::strin
                                       const std::string& output_name) {
   std::vector<std::string> warnings;
   if (inputs.faults.count > 0) {
-    warnings.push_back(Place(ToUtf8(Replace(inputs.path, u"\\", u"/")), inputs.text,
-                             static_cast<size_t>(inputs.faults.first)) +
-                       ": " + Count(inputs.faults.count, "byte sequence", "byte sequences") +
-                       " not valid in code page " + code_page + ", read as U+FFFD");
+    warnings.push_back(
+        Place(ShownPath(inputs.path), inputs.text, static_cast<size_t>(inputs.faults.first)) +
+        ": " + Count(inputs.faults.count, "byte sequence", "byte sequences") +
+        " not valid in code page " + code_page + ", read as U+FFFD");
   }
   // UTF-8 holds every character; only a lone surrogate half is lost.
   if (!utf8 || HasSurrogate(code)) {

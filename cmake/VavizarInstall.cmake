@@ -35,6 +35,7 @@ install(EXPORT Vantrel_VaviZarTargets
 set(VZ_PUBLIC_HEADERS
   component/page_interface.h
   component/page_ptr.h
+  generate/origins.h
   platform/ado/connection.h
   platform/ado/open.h
   platform/com/bstr.h

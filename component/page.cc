@@ -5,6 +5,7 @@
 
 #include "component/page_members.h"
 #include "execute/execute_code.h"
+#include "execute/execute_origins.h"
 #include "generate/asp_code.h"
 #include "platform/com/error_info.h"
 #include "platform/com/runtime.h"
@@ -79,9 +80,9 @@ ado::RowTable Page::GetPageTags(Text PageID) {
   return vz::GetPageTags(m_Conn.get(), std::move(PageID));
 }
 
-Text Page::LoadTemplet(Text TempletSetID, Text PageID) {
+Text Page::LoadTemplet(Text TempletSetID, Text PageID, Text* path) {
   return vz::LoadTemplet(m_Conn.get(), m_TempletRoot, m_Errors, std::move(TempletSetID),
-                         std::move(PageID));
+                         std::move(PageID), path);
 }
 
 HRESULT Page::GetTypeInfoCount(com::UINT* count) {
@@ -143,6 +144,10 @@ HRESULT Page::put_TempletRoot(BSTR* Root) {
 }
 
 HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
+  return CreateAspCode(TempletSetID, PageID, result, nullptr);
+}
+
+HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTrace* trace) {
   SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
@@ -151,14 +156,18 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
     try {
       Text set_id(com::BstrView(TempletSetID));
       Text page_id(com::BstrView(PageID));
-      Text templet = LoadTemplet(set_id, page_id);
+      Text templet =
+          LoadTemplet(set_id, page_id, trace != nullptr ? &trace->template_path : nullptr);
+      if (trace != nullptr) trace->template_text = templet;
       ado::RowTable tags = GetPageTags(page_id);
       ExpandLimits limits;
       limits.max_length = WorkingTextLimit();
-      code = AssembleAspCode(std::move(templet), tags, limits);
+      code = AssembleAspCode(std::move(templet), tags, limits,
+                             trace != nullptr ? &trace->origins : nullptr);
     } catch (...) {
       AppendError(m_Errors, Text());
       code.clear();
+      if (trace != nullptr) trace->origins = PageOrigins();
     }
     return StoreText(code, result);
   } catch (...) {
@@ -168,6 +177,10 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
 }
 
 HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
+  return CreateExecuteCode(TempletSetID, PageID, result, nullptr);
+}
+
+HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTrace* trace) {
   SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
@@ -180,20 +193,26 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
       HRESULT hr = QueryInterface(IID__Page, reinterpret_cast<void**>(self_interface.Out()));
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
       com::Bstr asp;
-      hr = self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
+      hr = trace != nullptr ? CreateAspCode(TempletSetID, PageID, asp.Out(), trace)
+                            : self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
       if (FitsBstr(asp.view().size())) {
         // The result goes straight into the BSTR handed out; a text past
         // this size takes the long way, where the limits are checked.
         BstrCodeBuffer buffer;
         const size_t length = ExecuteCodeInto(asp.view(), buffer);
+        if (trace != nullptr)
+          trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));
         *result = buffer.Finish(length).Detach();
         return com::S_OK;
       }
       code = ExecuteCodeOf(asp.view());
+      if (trace != nullptr)
+        trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));
     } catch (...) {
       AppendError(m_Errors, Text());
       code.clear();
+      if (trace != nullptr) trace->origins = PageOrigins();
     }
     return StoreText(code, result);
   } catch (...) {

@@ -28,6 +28,7 @@
 #define VAVIZAR_COMPONENT_PAGE_H_
 
 #include "component/page_interface.h"
+#include "generate/origins.h"
 #include "platform/ado/connection.h"
 #include "platform/com/object.h"
 #include "platform/com/ref.h"
@@ -63,6 +64,15 @@ class Page final : public com::Object<_Page, com::IID_IDispatch, IID__Page> {
   com::HRESULT CreateExecuteCode(com::BSTR TempletSetID, com::BSTR PageID,
                                  com::BSTR* result) override;
 
+  // Not part of _Page, for C++ hosts: the same two, and with `trace` (when
+  // not null) what the page was made of, for a source map: the template's
+  // path and text and where each character of the result came from. When
+  // the page fails the trace says nothing of it (and the result is "").
+  com::HRESULT CreateAspCode(com::BSTR TempletSetID, com::BSTR PageID, com::BSTR* result,
+                             PageTrace* trace);
+  com::HRESULT CreateExecuteCode(com::BSTR TempletSetID, com::BSTR PageID, com::BSTR* result,
+                                 PageTrace* trace);
+
  private:
   friend class PageTestPeer;  // reads the fields in tests
 
@@ -74,7 +84,7 @@ class Page final : public com::Object<_Page, com::IID_IDispatch, IID__Page> {
   // The tag rows that apply to a page (store/templet_store.h).
   ado::RowTable GetPageTags(Text PageID);
   // The template text of a page; logs and returns "" when there is none.
-  Text LoadTemplet(Text TempletSetID, Text PageID);
+  Text LoadTemplet(Text TempletSetID, Text PageID, Text* path = nullptr);
 
   com::Ref<ado::Connection> m_Conn;
   Text m_Errors;

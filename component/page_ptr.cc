@@ -33,6 +33,15 @@ _Page& PagePtr::Target() const {
   return *page_;
 }
 
+Page& PagePtr::OwnPage() const {
+  auto* page = dynamic_cast<Page*>(&Target());
+  if (page == nullptr) {
+    Raise(kInvalidArgument,
+          Concat({StandardDescription(kInvalidArgument), u": not a Vantrel_VaviZar.Page"}));
+  }
+  return *page;
+}
+
 void PagePtr::PutRefConnection(ado::Connection* conn) {
   ado::Connection* arg = conn;
   Check(Target().putref_Connection(&arg));
@@ -61,6 +70,20 @@ com::Bstr PagePtr::ExecuteCodeOf(TextView templet_set_id, TextView page_id) {
   com::Bstr set_arg(templet_set_id), page_arg(page_id);
   com::Bstr code;
   Check(Target().CreateExecuteCode(set_arg.get(), page_arg.get(), code.Out()));
+  return code;
+}
+
+com::Bstr PagePtr::AspCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace) {
+  com::Bstr set_arg(templet_set_id), page_arg(page_id);
+  com::Bstr code;
+  Check(OwnPage().CreateAspCode(set_arg.get(), page_arg.get(), code.Out(), &trace));
+  return code;
+}
+
+com::Bstr PagePtr::ExecuteCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace) {
+  com::Bstr set_arg(templet_set_id), page_arg(page_id);
+  com::Bstr code;
+  Check(OwnPage().CreateExecuteCode(set_arg.get(), page_arg.get(), code.Out(), &trace));
   return code;
 }
 

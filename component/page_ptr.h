@@ -11,11 +11,14 @@
 #define VAVIZAR_COMPONENT_PAGE_PTR_H_
 
 #include "component/page_interface.h"
+#include "generate/origins.h"
 #include "platform/com/bstr.h"
 #include "platform/com/ref.h"
 #include "platform/text.h"
 
 namespace vz {
+
+class Page;
 
 class PagePtr {
  public:
@@ -35,6 +38,10 @@ class PagePtr {
   // is not copied once more on its way to the caller.
   com::Bstr AspCodeOf(TextView templet_set_id, TextView page_id);
   com::Bstr ExecuteCodeOf(TextView templet_set_id, TextView page_id);
+  // The same, with what the page was made of in `trace` (generate/origins.h),
+  // for a source map. Raises 5 when the object is not this component's Page.
+  com::Bstr AspCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace);
+  com::Bstr ExecuteCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace);
 
   _Page* get() const { return page_.get(); }
   _Page* operator->() const { return page_.get(); }
@@ -42,6 +49,7 @@ class PagePtr {
 
  private:
   _Page& Target() const;
+  Page& OwnPage() const;
 
   com::Ref<_Page> page_;
 };

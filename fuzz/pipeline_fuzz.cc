@@ -2,7 +2,8 @@
 // The assembly (with its index of comments and its partial updates), also
 // on a page text of small blocks, must give exactly what handing every row
 // to the expansion gives, and its execute code what the literal conversion
-// gives.
+// gives. The origins recorded on the way must be those the literal passes
+// give when run on characters that carry their origin.
 //
 // Input layout: pieces separated by NUL bytes: the template, then name and
 // code of each row, at most eight rows. Each byte is one character; bytes
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "execute/execute_code.h"
@@ -21,6 +23,7 @@
 #include "generate/page_text.h"
 #include "platform/failure.h"
 #include "tests/execute_code_reference.h"
+#include "tests/origins_reference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
@@ -77,9 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // length so that every size comes up.
   vz::Text on_blocks;
   int32_t blocks_failure = 0;
+  vz::PageOrigins origins;
   try {
     vz::PageText page(templet, 1 + size % 7);
-    vz::AssembleAspCode(page, table, limits);
+    vz::AssembleAspCode(page, table, limits, &origins);
     on_blocks = page.Take();
   } catch (const vz::Failure& f) {
     blocks_failure = f.number();
@@ -88,6 +92,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fprintf(stderr, "assembly on blocks of %zu differs (failures %d / %d)\n", 1 + size % 7,
                  blocks_failure, expected_failure);
     std::abort();
+  }
+  if (actual_failure == 0) {
+    vz::reference::Chars chars;
+    vz::PageOrigins expected_origins;
+    bool ends = false;
+    try {
+      ends = vz::reference::ReferenceAssembly(templet, table, chars, expected_origins);
+    } catch (const vz::Failure&) {
+    }
+    std::string error;
+    const std::vector<vz::Origin> per_character = vz::reference::PerCharacter(origins, error);
+    if (!error.empty() || per_character.size() != actual.size()) {
+      std::fprintf(stderr, "origins do not cover the page: %s\n", error.c_str());
+      std::abort();
+    }
+    if (ends) {
+      bool same = chars.size() == per_character.size() &&
+                  origins.occurrences == expected_origins.occurrences &&
+                  origins.rows == expected_origins.rows;
+      for (size_t i = 0; same && i < chars.size(); ++i) same = chars[i].origin == per_character[i];
+      if (!same) {
+        std::fprintf(stderr, "origins differ from the literal passes\n");
+        std::abort();
+      }
+    }
   }
   if (actual_failure == 0 && vz::ExecuteCodeOf(actual) != vz::reference::ExecuteCode(actual)) {
     std::fprintf(stderr, "execute code differs\n");

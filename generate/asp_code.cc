@@ -5,6 +5,7 @@
 #include <optional>
 #include <variant>
 
+#include "generate/origin_recorder.h"
 #include "platform/failure.h"
 
 namespace vz {
@@ -59,15 +60,26 @@ bool OpeningTagIndex::Sightings(TextView name, TagSightings& sightings) const {
   return !sightings.with_attributes.empty() || !sightings.plain.empty();
 }
 
-Text AssembleAspCode(Text text, const ado::RowTable& tags, const ExpandLimits& limits) {
-  if (tags.rows == 0) return text;
+Text AssembleAspCode(Text text, const ado::RowTable& tags, const ExpandLimits& limits,
+                     PageOrigins* origins) {
+  if (tags.rows == 0) {
+    if (origins != nullptr) *origins = OriginRecorder(text.size()).Finish();
+    return text;
+  }
   PageText page(text);
-  AssembleAspCode(page, tags, limits);
+  AssembleAspCode(page, tags, limits, origins);
   return page.Take(std::move(text));
 }
 
-void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits) {
-  if (tags.rows == 0) return;
+void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits,
+                     PageOrigins* origins) {
+  std::optional<OriginRecorder> recorder;
+  if (origins != nullptr) recorder.emplace(page.size());
+  OriginRecorder* const record = recorder ? &*recorder : nullptr;
+  if (tags.rows == 0) {
+    if (record != nullptr) *origins = record->Finish();
+    return;
+  }
   // The bounds become 16-bit row indexes before anything else about the
   // table is looked at, so a table too long for them fails with 6 whatever
   // its shape.
@@ -86,15 +98,17 @@ void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimi
   for (int32_t i = first; i <= last; i = RowIndex(int64_t{i} + 1)) {
     const TextView code = CellView(tags.At(3, i), code_scratch);
     const TextView name = CellView(tags.At(0, i), name_scratch);
+    if (record != nullptr) record->StartRow(i, name, code);
     if (!index) {
-      ExpandTag(page, name, code, limits, nullptr);
+      ExpandTag(page, name, code, limits, nullptr, record);
       continue;
     }
     sightings.with_attributes.clear();
     sightings.plain.clear();
     sightings.closing.clear();
-    if (index->Sightings(name, sightings)) ExpandTag(page, name, code, limits, &sightings);
+    if (index->Sightings(name, sightings)) ExpandTag(page, name, code, limits, &sightings, record);
   }
+  if (record != nullptr) *origins = record->Finish();
 }
 
 }  // namespace vz

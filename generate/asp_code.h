@@ -19,16 +19,21 @@
 #include <vector>
 
 #include "generate/expand_tag.h"
+#include "generate/origins.h"
 #include "platform/ado/connection.h"
 #include "platform/text.h"
 
 namespace vz {
 
-// Applies every row of `tags` to `templet`.
-Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits& limits = {});
+// Applies every row of `tags` to `templet`. With `origins`, also says where
+// each character of the result came from (generate/origins.h); the result is
+// the same either way. On a failure `origins` is left unspecified.
+Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits& limits = {},
+                     PageOrigins* origins = nullptr);
 
 // The same on a page text made by the caller (tests make it of small blocks).
-void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits);
+void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits,
+                     PageOrigins* origins = nullptr);
 
 // Where the tags of a name stand in a page text, and whether they stand
 // there at all, answered from the places of "<!--" the page text keeps: an

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "generate/origin_recorder.h"
 #include "platform/failure.h"
 
 // How the passes are made fast without changing what they produce.
@@ -294,7 +295,7 @@ class Expansion {
 
   Expansion(PageText& page, TextView tag_name, TextView tag_code, int64_t max_length,
             const Forms& forms, const TagSightings* sightings, size_t first_with_attributes,
-            size_t first_plain, size_t first_closing)
+            size_t first_plain, size_t first_closing, OriginRecorder* recorder)
       : page_(page),
         tag_name_(tag_name),
         tag_code_(tag_code),
@@ -307,7 +308,8 @@ class Expansion {
         plain_form_(
             UnknownOf(page, forms.plain, sightings ? &sightings->plain : nullptr, first_plain)),
         closing_tags_(UnknownOf(page, forms.closing, sightings ? &sightings->closing : nullptr,
-                                first_closing)) {}
+                                first_closing)),
+        recorder_(recorder) {}
 
   // Expands opening tags until none is left.
   void Run() {
@@ -326,7 +328,12 @@ class Expansion {
   void ExpandAt(size_t e) {
     const size_t f = CommentEnd(e);
     const size_t after_open = f + kCommentEnd.size();
-    AttributeLines(e, f);
+    const size_t attributes_at = AttributeLines(e, f);
+    if (recorder_ != nullptr) {
+      tag_.clear();
+      page_.CopyTo(e, after_open, tag_);
+      recorder_->Occur(e, tag_, attributes_at, attributes_);
+    }
     size_t o = closing_tags_.First(0);
     if (o == npos) {
       CheckLength(static_cast<int64_t>(page_.size()) - static_cast<int64_t>(after_open - e) + 4 +
@@ -362,15 +369,16 @@ class Expansion {
 
   // The assignment lines of the opening tag at `e` whose "-->" is at `f`:
   // none unless there is room for attribute text after the name's blank.
-  void AttributeLines(size_t e, size_t f) {
+  // Returns where the attribute text starts, or npos when there are none.
+  size_t AttributeLines(size_t e, size_t f) {
     attribute_lines_.clear();
+    attributes_.clear();
     const size_t name_end = e + 4 + tag_name_.size();
-    if (f > name_end) {
-      attributes_.clear();
-      page_.CopyTo(name_end + 1, f, attributes_);
-      CheckTextLength(AttributeLinesLength(attributes_));
-      AppendAttributeLines(attributes_, attribute_lines_);
-    }
+    if (f <= name_end) return npos;
+    page_.CopyTo(name_end + 1, f, attributes_);
+    CheckTextLength(AttributeLinesLength(attributes_));
+    AppendAttributeLines(attributes_, attribute_lines_);
+    return name_end + 1;
   }
 
   void CheckLength(int64_t length) const {
@@ -386,6 +394,7 @@ class Expansion {
     block_ += kCodeClose;
     parts_.assign(1, block_);
     Edited(from, to, page_.Replace(from, to, parts_, from));
+    if (recorder_ != nullptr) recorder_->Block(from, to, code);
   }
 
   // The content stays where it is; the closing tag at [o, rest) becomes the
@@ -404,6 +413,7 @@ class Expansion {
     }
     parts_.push_back(kCodeClose);
     Edited(o, rest, page_.Replace(o, rest, parts_, after_open));
+    if (recorder_ != nullptr) recorder_->ClosingTag(o, rest, after_open, pieces_);
   }
 
   // Every form begins with "<!--", so where none begins no occurrence of
@@ -431,6 +441,8 @@ class Expansion {
   Text attribute_lines_;
   Text block_;
   std::vector<TextView> parts_;
+  OriginRecorder* recorder_;
+  Text tag_;
 };
 
 }  // namespace
@@ -454,7 +466,7 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
 }
 
 void ExpandTag(PageText& page, TextView tag_name, TextView tag_code, const ExpandLimits& limits,
-               const TagSightings* sightings) {
+               const TagSightings* sightings, OriginRecorder* recorder) {
   const Expansion::Forms forms{Concat({u"<!--", tag_name, u" "}),
                                Concat({u"<!--", tag_name, u"-->"}),
                                Concat({u"<!--/", tag_name, u"-->"})};
@@ -471,7 +483,7 @@ void ExpandTag(PageText& page, TextView tag_name, TextView tag_code, const Expan
   const size_t first_closing =
       FirstOf(sightings ? &sightings->closing : nullptr, page, forms.closing);
   Expansion(page, tag_name, tag_code, max_length, forms, sightings, first_with_attributes,
-            first_plain, first_closing)
+            first_plain, first_closing, recorder)
       .Run();
 }
 

@@ -43,6 +43,8 @@
 
 namespace vz {
 
+class OriginRecorder;
+
 struct ExpandLimits {
   // The longest text a pass may produce. A host that wants expansion to stop
   // well before the memory for 2^31 characters is needed sets a smaller value.
@@ -66,8 +68,10 @@ Text ExpandTag(Text text, Text tag_name, Text tag_code, const ExpandLimits& limi
 // The same in place, on a page text that lives on from one tag to the next,
 // with the sightings of the tag in it given (they must be complete and
 // exact; null to search). A failure leaves `page` in an unspecified state.
+// With a recorder, every edit is also told to it (generate/origin_recorder.h);
+// the text comes out the same.
 void ExpandTag(PageText& page, TextView tag_name, TextView tag_code, const ExpandLimits& limits,
-               const TagSightings* sightings);
+               const TagSightings* sightings, OriginRecorder* recorder = nullptr);
 
 // Assignment lines for the attribute text of one opening tag: every "&"
 // becomes a double quote and CR LF, every "=" becomes "=" and a double quote,

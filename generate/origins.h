@@ -7,11 +7,10 @@
 //     template text;
 //   - a tag row's code: character i is character offset + i of the code of
 //     row `row`, brought in by the expansion `occurrence`;
-//   - an expansion itself: the "<%" and "%>" around a block and the quotes
-//     and line breaks of the assignment lines made from attributes, written
-//     by the expansion `occurrence` (an attribute's own characters, and the
-//     "=" between name and value, keep the origin they had in the opening
-//     tag).
+//   - an expansion itself: the "<%" and "%>" around a block and the
+//     assignment lines made from the attributes of the opening tag, written
+//     by the expansion `occurrence` (whose opening tag is where they were
+//     written from).
 // Content that a "[data]" marker moves keeps its origin; an expansion only
 // moves it. Every expansion is an occurrence: the opening tag it replaced,
 // and where the first character of that tag came from, itself a template or
@@ -66,9 +65,10 @@ struct OriginRun {
 };
 
 // One expansion: the opening tag it replaced ("<!--box w=1&h=2-->"), the row
-// whose code it brought in, and where the tag's first character came from
-// (a kTemplate or kCode origin; for kCode, `at.occurrence` is the expansion
-// that brought that code in).
+// whose code it brought in, and where the tag's first character came from:
+// the template, or the code that the expansion `at.occurrence` brought in,
+// or (seldom: a tag inside the attributes of another) the assignment lines
+// that the expansion `at.occurrence` wrote.
 struct Occurrence {
   int32_t row = -1;
   Origin at;

@@ -48,16 +48,15 @@ PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const
 
 // For its lifetime, the component's own reads of page `page_id` of set
 // `set_id` on this thread (LoadTemplet and GetPageTags through `conn`, from
-// the folder `templet_root`) take `text` and `tags` instead of running their
-// statements and reading the file again, each once. For a host that has just
-// read the page with ReadPageInputs in a ReadSnapshot, so that both reads
-// would see the same rows: the component then works on what the host
-// recorded. Give only inputs read whole (a template row, a file read); for
-// the others the component reads itself and logs what goes wrong as always.
+// the folder `templet_root`) take `text` (read from `path`) and `tags`
+// instead of running their statements and reading the file again, each once. For a host that has
+// just read the page with ReadPageInputs in a ReadSnapshot, so that both reads would see the same
+// rows: the component then works on what the host recorded. Give only inputs read whole (a template
+// row, a file read); for the others the component reads itself and logs what goes wrong as always.
 class GivenPageInputs {
  public:
   GivenPageInputs(const ado::Connection& conn, const Text& templet_root, const Text& set_id,
-                  const Text& page_id, Text text, ado::RowTable tags);
+                  const Text& page_id, const Text& path, Text text, ado::RowTable tags);
   ~GivenPageInputs();
   GivenPageInputs(const GivenPageInputs&) = delete;
   GivenPageInputs& operator=(const GivenPageInputs&) = delete;

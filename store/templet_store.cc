@@ -53,12 +53,13 @@ ado::RowTable GetPageTags(ado::Connection* conn, Text PageID) {
 }
 
 Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
-                 Text PageID) {
+                 Text PageID, Text* path) {
   if (GivenInputs* given = t_given; given != nullptr && given->text && conn == given->conn &&
                                     templet_root == given->templet_root &&
                                     TempletSetID == given->set_id && PageID == given->page_id) {
     Text text = std::move(*given->text);
     given->text.reset();
+    if (path != nullptr) *path = given->path;
     return text;
   }
   Text result;
@@ -70,7 +71,9 @@ Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Tex
       AppendError(log, kNoTemplet);
       return Text();
     }
-    result = ReadTextFile(TempletPath(templet_root, rs->FieldValue(u"tmpl_file")), log);
+    Text file = TempletPath(templet_root, rs->FieldValue(u"tmpl_file"));
+    result = ReadTextFile(file, log);
+    if (path != nullptr) *path = std::move(file);
     rs->Close();
   } catch (...) {
     AppendError(log, Text());

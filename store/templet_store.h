@@ -33,11 +33,12 @@ ado::RowTable GetPageTags(ado::Connection* conn, Text PageID);
 // (no connection, a refused identifier or statement, a missing column) is
 // logged with its number and description and the result is "" (or the file's
 // text when only closing the result set failed). File failures are logged by
-// ReadTextFile. A text a host read ahead for the same connection, folder, set
-// and page (SetGivenInputs) is taken instead of running the statement and
-// reading the file.
+// ReadTextFile. With `path`, the path of the file read goes there (it is
+// left as it is when no row matches). A text a host read ahead for the same
+// connection, folder, set and page (SetGivenInputs) is taken, with its path,
+// instead of running the statement and reading the file.
 Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
-                 Text PageID);
+                 Text PageID, Text* path = nullptr);
 
 // The statements the two queries run, with the identifiers written in by
 // SqlValue (which raises 13 for one it refuses).
@@ -56,6 +57,7 @@ struct GivenInputs {
   Text templet_root;
   Text set_id;
   Text page_id;
+  Text path;  // the template's, as LoadTemplet would give it
   std::optional<Text> text;
   std::optional<ado::RowTable> tags;
 };

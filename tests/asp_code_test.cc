@@ -5,23 +5,10 @@
 #include <random>
 
 #include "platform/failure.h"
+#include "tests/tag_table.h"
 
 namespace vz {
 namespace {
-
-// A tag table of `rows` rows and four columns: name, two unused, code.
-ado::RowTable Table(const std::vector<std::pair<ado::Cell, ado::Cell>>& rows) {
-  ado::RowTable table;
-  table.columns = 4;
-  table.rows = static_cast<int32_t>(rows.size());
-  table.cells.resize(4 * rows.size());
-  for (size_t r = 0; r < rows.size(); ++r) {
-    table.cells[0 * rows.size() + r] = rows[r].first;
-    table.cells[1 * rows.size() + r] = int64_t{1};
-    table.cells[3 * rows.size() + r] = rows[r].second;
-  }
-  return table;
-}
 
 // Every row through ExpandTag, as the rows are written.
 Text LiteralLoop(Text text, const ado::RowTable& tags) {

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -450,6 +451,80 @@ TEST_F(BuildCommandTest, ChangedRebuildsExactlyThePagesWhoseInputsChanged) {
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
   r = testing::RunCli(BuildArgs({"--changed", "--exec"}));
   EXPECT_EQ(SummaryOf(r.err), "vavizar build: 0 written, 4 unchanged, 0 failed");
+}
+
+// With --map every page gets its map, which the same page through `asp
+// --map` also gets; a map is part of what --changed checks and --prune
+// deletes, and a build without --map takes away the map of a page it writes.
+TEST_F(BuildCommandTest, MapsAreWrittenCheckedAndPrunedWithTheirPages) {
+  testing::Result r = testing::RunCli(BuildArgs({"--map"}));
+  ASSERT_EQ(r.status, cli::kExitOk) << r.err;
+  for (const char* page : {"1", "2", "3", "10"}) {
+    const std::string map = out_ + "/" + page + ".asp.map";
+    PageCode("asp", page, {"--map", dir_ / "alone.asp.map"});
+    // The same map but for the file it names.
+    std::string alone = testing::ReadBytes(dir_ / "alone.asp.map");
+    const std::string named = std::string("\"file\":\"") + page + ".asp\"";
+    const size_t at = alone.find("\"file\":\"alone.asp\"");
+    ASSERT_NE(at, std::string::npos);
+    alone.replace(at, std::string("\"file\":\"alone.asp\"").size(), named);
+    EXPECT_EQ(testing::ReadBytes(map), alone) << page;
+  }
+  r = testing::RunCli({"where", out_ + "/1.asp:2:1"});
+  EXPECT_EQ(r.out, out_ + "/1.asp:2:1: written by expanding tag row 2 `box`\n" + templates_ +
+                       "/home.html:2:1: expanding <!--box w=5-->\n");
+
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::vector<std::string> options;
+    std::string summary;
+  };
+  const Step steps[] = {
+      {"nothing changed", [] {}, {"--map", "--changed"}, "0 written, 4 unchanged"},
+      {"a map gone",
+       [&] { std::filesystem::remove(out_ + "/2.asp.map"); },
+       {"--map", "--changed"},
+       "1 written, 3 unchanged"},
+      {"a map damaged",
+       [&] { WriteBytes(out_ + "/3.asp.map", "{}"); },
+       {"--map", "--changed"},
+       "1 written, 3 unchanged"},
+      {"maps asked for after a build without",
+       [&] {
+         std::filesystem::remove(out_ + "/build.manifest");
+         testing::RunCli(BuildArgs());
+       },
+       {"--map", "--changed"},
+       "4 written, 0 unchanged"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    r = testing::RunCli(BuildArgs(step.options));
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(SummaryOf(r.err), "vavizar build: " + step.summary + ", 0 failed");
+    for (const char* page : {"1", "2", "3", "10"}) {
+      std::string map = testing::ReadBytes(out_ + "/" + page + ".asp.map");
+      EXPECT_NE(map.find("\"x_vavizar\""), std::string::npos) << page;
+    }
+  }
+
+  // A page written without --map loses its map; one left unchanged keeps it.
+  WriteBytes(templates_ + "/shop.html", "<p><!--shop--></p>");
+  r = testing::RunCli(BuildArgs({"--changed"}));
+  EXPECT_EQ(SummaryOf(r.err), "vavizar build: 1 written, 3 unchanged, 0 failed");
+  EXPECT_FALSE(std::filesystem::exists(out_ + "/3.asp.map"));
+  EXPECT_TRUE(std::filesystem::exists(out_ + "/2.asp.map"));
+  EXPECT_EQ(testing::ReadBytes(out_ + "/build.manifest").find("3.asp.map"), std::string::npos);
+
+  // The maps of a page no longer registered go with it.
+  RunSql(db_, "DELETE FROM web_templet WHERE page_id=10;");
+  r = testing::RunCli(BuildArgs({"--map", "--prune"}));
+  EXPECT_NE(r.err.find("deleted 2 files of pages no longer registered: 10.asp, 10.asp.map"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(out_ + "/10.asp.map"));
 }
 
 // The working limit applies to each page on its own: a page that outgrows

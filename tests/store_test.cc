@@ -405,7 +405,7 @@ TEST_F(StoreTest, GivenInputsAreWhatTheReadsGiveAndAreTakenOnce) {
     PageInputs inputs = ReadPageInputs(*conn_, root_, u"3", page);
     calls_.statements.clear();
     {
-      GivenPageInputs given(*conn_, root_, u"3", page, std::move(inputs.text),
+      GivenPageInputs given(*conn_, root_, u"3", page, inputs.path, std::move(inputs.text),
                             std::move(inputs.tags));
       const int streams = static_cast<int>(fso::LiveTextStreams());
       EXPECT_EQ(Load(u"3", page), read);
@@ -423,7 +423,7 @@ TEST_F(StoreTest, GivenInputsAreWhatTheReadsGiveAndAreTakenOnce) {
   }
   // Another page, set, folder or connection reads for itself.
   PageInputs inputs = ReadPageInputs(*conn_, root_, u"3", u"12");
-  GivenPageInputs given(*conn_, root_, u"3", u"12", u"given", inputs.tags);
+  GivenPageInputs given(*conn_, root_, u"3", u"12", inputs.path, u"given", inputs.tags);
   calls_.statements.clear();
   EXPECT_EQ(Load(u"3", u"13"), u"first");
   EXPECT_EQ(Load(u"4", u"12"), u"<html><!--all--></html>\r\n");

@@ -1,0 +1,447 @@
+// WriteSourceMap: one pass over the runs of the page's origins, writing the
+// segments of "mappings" straight into the map and those of the extension's
+// "kinds" beside them.
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <memory>
+
+#include "sourcemap/json.h"
+#include "sourcemap/map_format.h"
+#include "sourcemap/source_map.h"
+#include "sourcemap/vlq.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vz {
+namespace {
+
+using map_format::EndsLine;
+
+// Text written by pointer: Room(n) gives a place for n more bytes, Done(end)
+// keeps what was written up to `end`. Grows geometrically.
+class Sink {
+ public:
+  char* Room(size_t extra) {
+    if (used_ + extra > text_.size()) text_.resize(std::max(text_.size() * 2, used_ + extra));
+    return text_.data() + used_;
+  }
+  void Done(const char* end) { used_ = static_cast<size_t>(end - text_.data()); }
+  void Append(std::string_view s) {
+    char* at = Room(s.size());
+    std::memcpy(at, s.data(), s.size());
+    Done(at + s.size());
+  }
+  void Number(int64_t n) {
+    char* at = Room(24);
+    Done(std::to_chars(at, at + 24, n).ptr);
+  }
+  std::string_view View() const { return std::string_view(text_.data(), used_); }
+  std::string Take() {
+    text_.resize(used_);
+    return std::move(text_);
+  }
+
+ private:
+  std::string text_;
+  size_t used_ = 0;
+};
+
+// The first index in [from, end) of `text` where a line ends, or `end`.
+size_t NextLineEnd(TextView text, size_t from, size_t end) {
+  size_t i = from;
+#if defined(__SSE2__)
+  const __m128i lf = _mm_set1_epi16(u'\n');
+  const __m128i cr = _mm_set1_epi16(u'\r');
+  while (i + 8 <= end) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const int mask =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(units, lf), _mm_cmpeq_epi16(units, cr)));
+    if (mask == 0) {
+      i += 8;
+      continue;
+    }
+    const size_t at = i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
+    if (EndsLine(text, at)) return at;
+    i = at + 1;  // the CR of a CR LF
+  }
+#endif
+  for (; i < end; ++i) {
+    if (text[i] <= u'\r' && EndsLine(text, i)) return i;
+  }
+  return end;
+}
+
+// The line starts of a text, for the 0-based line and column of offsets;
+// offsets near the last one asked for are found without a search.
+class LineTable {
+ public:
+  explicit LineTable(TextView text) {
+    starts_.push_back(0);
+    for (size_t i = NextLineEnd(text, 0, text.size()); i < text.size();
+         i = NextLineEnd(text, i + 1, text.size()))
+      starts_.push_back(i + 1);
+  }
+
+  void At(size_t offset, int64_t& line, int64_t& column) {
+    size_t l = hint_;
+    if (!Holds(l, offset)) {
+      if (Holds(l + 1, offset)) {
+        ++l;
+      } else {
+        l = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
+                                starts_.begin() - 1);
+      }
+    }
+    hint_ = l;
+    line = static_cast<int64_t>(l);
+    column = static_cast<int64_t>(offset - starts_[l]);
+  }
+
+ private:
+  bool Holds(size_t l, size_t offset) const {
+    return l < starts_.size() && offset >= starts_[l] &&
+           (l + 1 == starts_.size() || offset < starts_[l + 1]);
+  }
+
+  std::vector<size_t> starts_;
+  size_t hint_ = 0;
+};
+
+// A place a segment maps to: a source (0 the template, 1 + i the code of the
+// i-th row applied), 0-based line and column, and a name (-1 for none).
+struct Place {
+  int32_t source = 0;
+  int64_t line = 0;
+  int64_t column = 0;
+  int32_t name = -1;
+};
+
+[[noreturn]] void Inconsistent(const std::string& what) {
+  throw SourceMapError("page origins: " + what);
+}
+
+std::string Str(int64_t n) { return std::to_string(n); }
+
+// "run 3", "occurrence 7": built only for a message.
+std::string Named(const char* what, size_t number) {
+  std::string name = what;
+  name += ' ';
+  name += Str(static_cast<int64_t>(number));
+  return name;
+}
+
+// Appends `text` as a JSON string; ASCII, the usual case, without a
+// conversion.
+void AppendJsonText(std::string& out, TextView text) {
+  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+    std::string ascii(text.begin(), text.end());
+    AppendJsonString(out, ascii);
+  } else {
+    AppendJsonString(out, ToUtf8(text));
+  }
+}
+
+class Writer {
+ public:
+  Writer(const PageTrace& trace, TextView generated)
+      : trace_(trace),
+        origins_(trace.origins),
+        generated_(generated),
+        template_lines_(trace.template_text),
+        code_lines_(origins_.rows.size()) {}
+
+  std::string Write(std::string_view file, std::string_view template_source) {
+    CheckRows();
+    CheckOccurrences();
+    CheckRuns();
+    WriteHead(file, template_source);
+    for (const OriginRun& run : origins_.runs) AddRun(run);
+    if (line_start_ < generated_.size()) line_lengths_.push_back(generated_.size() - line_start_);
+    WriteExtension();
+    return out_.Take();
+  }
+
+ private:
+  // The index of `row` among the rows applied, or -1.
+  int32_t RowIndex(int32_t row) const {
+    if (row == cached_row_) return cached_index_;
+    const auto it =
+        std::lower_bound(origins_.rows.begin(), origins_.rows.end(), row,
+                         [](const RowApplied& applied, int32_t r) { return applied.row < r; });
+    if (it == origins_.rows.end() || it->row != row) return -1;
+    cached_row_ = row;
+    cached_index_ = static_cast<int32_t>(it - origins_.rows.begin());
+    return cached_index_;
+  }
+
+  TextView CodeOf(int32_t index) const { return origins_.rows[static_cast<size_t>(index)].code; }
+
+  void CheckRows() const {
+    for (size_t i = 1; i < origins_.rows.size(); ++i) {
+      if (origins_.rows[i].row <= origins_.rows[i - 1].row)
+        Inconsistent("the rows applied are not in ascending order at row " +
+                     Str(origins_.rows[i].row));
+    }
+  }
+
+  // That a template or code origin names a place that is there: `length`
+  // characters from its offset (0 for a place that may stand at the end).
+  // `what` and `number` name the run or occurrence for messages.
+  void CheckPlace(const Origin& o, size_t length, const char* what, size_t number) const {
+    size_t size;
+    if (o.kind == Origin::Kind::kTemplate) {
+      size = trace_.template_text.size();
+    } else {
+      const int32_t index = RowIndex(o.row);
+      if (index < 0)
+        Inconsistent(Named(what, number) + " names row " + Str(o.row) + ", which was not applied");
+      if (o.occurrence < 0 || static_cast<size_t>(o.occurrence) >= origins_.occurrences.size())
+        Inconsistent(Named(what, number) + " names occurrence " + Str(o.occurrence) +
+                     ", which is not there");
+      size = CodeOf(index).size();
+    }
+    if (o.offset > size || size - o.offset < length)
+      Inconsistent(Named(what, number) + " reaches past the end of its text (" + Str(o.offset) +
+                   " + " + Str(length) + " > " + Str(size) + ")");
+  }
+
+  void CheckOccurrences() const {
+    for (size_t k = 0; k < origins_.occurrences.size(); ++k) {
+      const Occurrence& occurrence = origins_.occurrences[k];
+      if (RowIndex(occurrence.row) < 0)
+        Inconsistent(Named("occurrence", k) + " expands row " + Str(occurrence.row) +
+                     ", which was not applied");
+      // A tag written by an earlier expansion (inside its assignment lines)
+      // stands where that expansion's own tag stood.
+      if (occurrence.at.kind == Origin::Kind::kGenerated) {
+        if (occurrence.at.occurrence < 0 || static_cast<size_t>(occurrence.at.occurrence) >= k)
+          Inconsistent(Named("occurrence", k) + ": its tag was written by occurrence " +
+                       Str(occurrence.at.occurrence) + ", which is not an earlier one");
+        continue;
+      }
+      CheckPlace(occurrence.at, 0, "occurrence", k);
+    }
+  }
+
+  void CheckRuns() const {
+    size_t expected = 0;
+    for (size_t i = 0; i < origins_.runs.size(); ++i) {
+      const OriginRun& run = origins_.runs[i];
+      if (run.length == 0) Inconsistent(Named("run", i) + " is empty");
+      if (run.start != expected)
+        Inconsistent(Named("run", i) + " starts at " + Str(run.start) + ", not at " +
+                     Str(expected));
+      if (run.length > generated_.size() - run.start)
+        Inconsistent(Named("run", i) + " ends past the end of the page (" + Str(generated_.size()) +
+                     " characters)");
+      expected = run.start + run.length;
+      if (run.origin.kind == Origin::Kind::kGenerated) {
+        if (run.origin.occurrence < 0 ||
+            static_cast<size_t>(run.origin.occurrence) >= origins_.occurrences.size())
+          Inconsistent(Named("run", i) + " names occurrence " + Str(run.origin.occurrence) +
+                       ", which is not there");
+      } else {
+        CheckPlace(run.origin, run.origin.converted ? 0 : run.length, "run", i);
+      }
+    }
+    if (expected != generated_.size())
+      Inconsistent("the runs cover " + Str(expected) + " characters of a page of " +
+                   Str(generated_.size()));
+  }
+
+  LineTable& CodeLines(int32_t index) {
+    std::unique_ptr<LineTable>& table = code_lines_[static_cast<size_t>(index)];
+    if (!table) table = std::make_unique<LineTable>(CodeOf(index));
+    return *table;
+  }
+
+  // The place of character `plus` after a template or code origin.
+  Place PlaceOf(const Origin& o, size_t plus) {
+    Place place;
+    if (o.kind == Origin::Kind::kTemplate) {
+      template_lines_.At(o.offset + plus, place.line, place.column);
+      return place;
+    }
+    const int32_t index = RowIndex(o.row);
+    place.source = index + 1;
+    place.name = index;
+    CodeLines(index).At(o.offset + plus, place.line, place.column);
+    return place;
+  }
+
+  // Where the opening tag of an occurrence has a place: its first
+  // character, or, for a tag an earlier expansion wrote, that expansion's
+  // tag.
+  const Origin& TagOrigin(const Occurrence& o) const {
+    const Occurrence* at = &o;
+    while (at->at.kind == Origin::Kind::kGenerated)
+      at = &origins_.occurrences[static_cast<size_t>(at->at.occurrence)];
+    return at->at;
+  }
+
+  // The first character of an occurrence's opening tag, named after the row
+  // it expands.
+  Place TagPlace(int32_t occurrence) {
+    const Occurrence& o = origins_.occurrences[static_cast<size_t>(occurrence)];
+    Place place = PlaceOf(TagOrigin(o), 0);
+    place.name = RowIndex(o.row);
+    return place;
+  }
+
+  // Everything before the segments: the standard fields.
+  void WriteHead(std::string_view file, std::string_view template_source) {
+    std::string head = "{\"version\":3,\"file\":";
+    AppendJsonString(head, file);
+    head += ",\"sources\":[";
+    AppendJsonString(head, template_source);
+    for (const RowApplied& row : origins_.rows) {
+      head += ',';
+      AppendJsonString(head, "web_tag row " + Str(int64_t{row.row} + 1) + ": " + ToUtf8(row.name));
+    }
+    head += "],\"sourcesContent\":[null";
+    for (const RowApplied& row : origins_.rows) {
+      head += ',';
+      AppendJsonString(head, ToUtf8(row.code));
+    }
+    head += "],\"names\":[";
+    for (size_t i = 0; i < origins_.rows.size(); ++i) {
+      if (i > 0) head += ',';
+      AppendJsonString(head, ToUtf8(origins_.rows[i].name));
+    }
+    head += "],\"mappings\":\"";
+    out_.Room(head.size() + origins_.runs.size() * 14 + generated_.size() / 4);
+    out_.Append(head);
+    kinds_.Room(origins_.runs.size() * 3);
+  }
+
+  void AddRun(const OriginRun& run) {
+    const Origin& o = run.origin;
+    const bool copy = !o.converted && o.kind != Origin::Kind::kGenerated;
+    uint8_t kind = o.kind == Origin::Kind::kTemplate ? map_format::kTemplateText
+                   : o.kind == Origin::Kind::kCode   ? map_format::kCodeText
+                                                     : map_format::kGeneratedText;
+    if (o.converted) kind += map_format::kConverted;
+    Place fixed;
+    if (!copy) fixed = o.kind == Origin::Kind::kGenerated ? TagPlace(o.occurrence) : PlaceOf(o, 0);
+    const size_t end = run.start + run.length;
+    size_t at = run.start;
+    for (;;) {
+      AddSegment(at, copy ? PlaceOf(o, at - run.start) : fixed, kind, o.occurrence);
+      // The next line that starts inside the run.
+      at = NextLineEnd(generated_, at, end);
+      if (at == end) return;
+      ++at;
+      if (at == generated_.size()) return;  // no line after the last line end
+      NewLine(at);
+      if (at == end) return;
+    }
+  }
+
+  void NewLine(size_t start) {
+    line_lengths_.push_back(start - line_start_);
+    line_start_ = start;
+    char* at = out_.Room(1);
+    *at = ';';
+    out_.Done(at + 1);
+    at = kinds_.Room(1);
+    *at = ';';
+    kinds_.Done(at + 1);
+    previous_column_ = 0;
+    first_in_line_ = true;
+  }
+
+  void AddSegment(size_t position, const Place& place, uint8_t kind, int32_t occurrence) {
+    char* at = out_.Room(1 + 5 * kMaxVlqDigits);
+    char* kinds = kinds_.Room(1 + kMaxVlqDigits);
+    if (!first_in_line_) {
+      *at++ = ',';
+      *kinds++ = ',';
+    }
+    first_in_line_ = false;
+    const int64_t column = static_cast<int64_t>(position - line_start_);
+    at = WriteVlq(at, column - previous_column_);
+    at = WriteVlq(at, place.source - previous_.source);
+    at = WriteVlq(at, place.line - previous_.line);
+    at = WriteVlq(at, place.column - previous_.column);
+    if (place.name >= 0) {
+      at = WriteVlq(at, place.name - previous_.name);
+      previous_.name = place.name;
+    }
+    out_.Done(at);
+    previous_column_ = column;
+    previous_.source = place.source;
+    previous_.line = place.line;
+    previous_.column = place.column;
+    kinds_.Done(WriteVlq(kinds, (int64_t{occurrence} - previous_occurrence_) * 8 + kind));
+    previous_occurrence_ = occurrence;
+  }
+
+  void WriteExtension() {
+    out_.Append("\",\"");
+    out_.Append(map_format::kExtension);
+    out_.Append("\":{\"version\":");
+    out_.Number(map_format::kExtensionVersion);
+    out_.Append(",\"rows\":[");
+    for (size_t i = 0; i < origins_.rows.size(); ++i) {
+      if (i > 0) out_.Append(",");
+      out_.Number(int64_t{origins_.rows[i].row} + 1);
+    }
+    out_.Append("],\"lines\":[");
+    for (size_t i = 0; i < line_lengths_.size(); ++i) {
+      if (i > 0) out_.Append(",");
+      out_.Number(static_cast<int64_t>(line_lengths_[i]));
+    }
+    out_.Append("],\"kinds\":\"");
+    out_.Append(kinds_.View());
+    out_.Append("\",\"occurrences\":[");
+    std::string tag;
+    for (size_t k = 0; k < origins_.occurrences.size(); ++k) {
+      const Occurrence& o = origins_.occurrences[k];
+      const Place place = PlaceOf(TagOrigin(o), 0);
+      out_.Append(k > 0 ? ",[" : "[");
+      for (int64_t n : {int64_t{place.source}, place.line, place.column}) {
+        out_.Number(n);
+        out_.Append(",");
+      }
+      tag.clear();
+      AppendJsonText(tag, o.tag);
+      out_.Append(tag);
+      out_.Append(",");
+      out_.Number(RowIndex(o.row));
+      out_.Append(",");
+      out_.Number(o.at.kind == Origin::Kind::kTemplate ? -1 : o.at.occurrence);
+      out_.Append("]");
+    }
+    out_.Append("]}}\n");
+  }
+
+  const PageTrace& trace_;
+  const PageOrigins& origins_;
+  TextView generated_;
+  LineTable template_lines_;
+  std::vector<std::unique_ptr<LineTable>> code_lines_;  // built when first needed
+  mutable int32_t cached_row_ = -1;                     // the last row RowIndex found
+  mutable int32_t cached_index_ = -1;
+
+  Sink out_;
+  Sink kinds_;
+  std::vector<size_t> line_lengths_;
+  size_t line_start_ = 0;
+  bool first_in_line_ = true;
+  int64_t previous_column_ = 0;
+  Place previous_{0, 0, 0, 0};
+  int32_t previous_occurrence_ = -1;
+};
+
+}  // namespace
+
+std::string WriteSourceMap(const PageTrace& trace, TextView generated, std::string_view file,
+                           std::string_view template_source) {
+  return Writer(trace, generated).Write(file, template_source);
+}
+
+}  // namespace vz
