@@ -366,6 +366,15 @@ void BuildPage(Build& build, PagePtr& page, ado::Connection& conn, size_t& logge
       job.outcome = Outcome::kUnchanged;
       return;
     }
+    // Inputs read whole in this snapshot are what the component would read:
+    // it takes them rather than reading them again.
+    std::optional<GivenPageInputs> given;
+    if (inputs && snapshot.active() && inputs->registered && !inputs->read_failure) {
+      // The warnings point into the text only when some bytes were not valid.
+      Text text = inputs->faults.count > 0 ? inputs->text : std::move(inputs->text);
+      given.emplace(conn, options.settings.templet_root, options.settings.set_id, FromUtf8(job.id),
+                    inputs->path, std::move(text), std::move(inputs->tags));
+    }
     GeneratePage(options, page, logged, job, inputs ? &*inputs : nullptr);
   } catch (...) {
     // Whatever went wrong (a failure status, memory) fails this page only.

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "cli/replace_file.h"
 #include "cli/serve_launch.h"
 #include "cli/where_command.h"
+#include "cli/write.h"
 #include "component/page_ptr.h"
 #include "component/registration.h"
 #include "platform/ado/open.h"
@@ -97,6 +99,26 @@ std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const 
   return line;
 }
 
+// Encodes `code` and writes it to `output.out_fd` in pieces as they are
+// made, after what `output.out` holds: a large page is never held whole in
+// bytes. A write that fails is recorded in `output.out_error`, and nothing
+// more is written.
+void WritePage(const std::string& encoding, TextView code, Output& output) {
+  constexpr size_t kPiece = 256 << 10;
+  std::string piece = std::move(output.out);
+  output.out.clear();
+  piece.reserve(kPiece + (16 << 10));
+  auto send = [&] {
+    if (output.out_error == 0 && !WriteAll(output.out_fd, piece)) output.out_error = errno;
+    piece.clear();
+  };
+  fso::EncodeTo(encoding, code, [&](std::string_view bytes) {
+    piece += bytes;
+    if (piece.size() >= kPiece) send();
+  });
+  send();
+}
+
 // Writes the source map of a page to `path`, whole or not at all. The page
 // it describes is the file the map is named after: the map's name without
 // ".map".
@@ -143,11 +165,15 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
           : (execute ? page.ExecuteCodeOf(set_id, page_id) : page.AspCodeOf(set_id, page_id));
   if (map) WritePageMap(*map, trace, code.view());
   Text log = page.GetErrors();
-  std::string bytes = fso::Encode(encoding, code.view());
-  if (output.out.empty()) {
-    output.out = std::move(bytes);  // a large page is not copied again
+  if (output.out_fd >= 0) {
+    WritePage(encoding, code.view(), output);
   } else {
-    output.out += bytes;
+    std::string bytes = fso::Encode(encoding, code.view());
+    if (output.out.empty()) {
+      output.out = std::move(bytes);  // a large page is not copied again
+    } else {
+      output.out += bytes;
+    }
   }
   output.err += ToUtf8(log);
   int status = log.empty() ? kExitOk : kExitLogged;

@@ -29,12 +29,16 @@ inline constexpr int kExitUsage = 2;
 struct Output {
   std::string out;
   std::string err;
-  // When set, a command with much to say (check) writes `out` to this
-  // descriptor as it goes and empties it; the rest is written at the end.
+  // When set, a command with much to say (check, and asp and exec for their
+  // page) writes `out` to this descriptor as it goes and empties it; the rest
+  // is written at the end.
   int out_fd = -1;
   // The same for `err`, for the commands that run until stopped (build
   // --watch, serve).
   int err_fd = -1;
+  // The errno of a write to `out_fd` that failed, after which nothing more
+  // went there; 0 when none failed. Set by asp and exec.
+  int out_error = 0;
 };
 
 // Runs the command line `args` (args[0] is the sub-command) and returns the

@@ -3,6 +3,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 
@@ -19,6 +20,11 @@ int RunProgram(const std::vector<std::string>& args) {
   // worker thread; handing the freed top of a thread's heap back to the
   // system every time made every page fault its memory in again.
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  // A page's texts of a few megabytes (the template, the generated code, its
+  // BSTR) come from the heap rather than a mapping each: a freed one is
+  // taken again by the next instead of fresh pages, faulted in anew. (32 MB
+  // is the most the allocator takes; larger texts keep their own mappings.)
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
   Output output;
   output.out_fd = STDOUT_FILENO;
   output.err_fd = STDERR_FILENO;
@@ -31,9 +37,11 @@ int RunProgram(const std::vector<std::string>& args) {
     std::fputs("vavizar: out of memory\n", stderr);
     return kExitUsage;
   }
-  bool written = WriteAll(STDOUT_FILENO, output.out);
+  bool written = output.out_error == 0 && WriteAll(STDOUT_FILENO, output.out);
+  const int write_error = output.out_error != 0 ? output.out_error : errno;
   WriteAll(STDERR_FILENO, output.err);
   if (!written) {
+    errno = write_error;
     std::perror("vavizar: cannot write the output");
     return kExitUsage;
   }

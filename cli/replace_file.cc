@@ -20,10 +20,10 @@ namespace {
 enum SlotState : int { kFree = 0, kClaimed = 1, kPending = 2 };
 struct PendingSlot {
   std::atomic<int> state{kFree};
-  char path[PATH_MAX];
+  char path[PATH_MAX] = {};
 };
 constexpr int kSlots = 512;
-PendingSlot g_pending[kSlots];
+constinit PendingSlot g_pending[kSlots];
 
 // Publishes `path` in a free slot; nullptr when every slot is taken or the
 // path is too long (the file is then only not removed on a hard stop).

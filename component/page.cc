@@ -42,6 +42,23 @@ HRESULT StoreText(TextView text, BSTR* result) {
   return com::S_OK;
 }
 
+// Execute code written straight into the BSTR that is handed out.
+class BstrCodeBuffer final : public CodeBuffer {
+ public:
+  char16_t* Reserve(size_t keep, size_t capacity) override {
+    return builder_.Reserve(keep, capacity);
+  }
+  com::Bstr Finish(size_t length) { return builder_.Finish(length); }
+
+ private:
+  com::BstrBuilder builder_;
+};
+
+// Whether the execute code of a server-page text of `length` characters
+// surely fits a BSTR, with the room it is written in: every character becomes
+// at most 14, and the room at most doubles past what is written.
+bool FitsBstr(size_t length) { return length <= (size_t{0x7FFFFFFF} - (1u << 20)) / 28; }
+
 }  // namespace
 
 Page* Page::Create() {
@@ -179,6 +196,16 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, Pa
       hr = trace != nullptr ? CreateAspCode(TempletSetID, PageID, asp.Out(), trace)
                             : self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
+      if (FitsBstr(asp.view().size())) {
+        // The result goes straight into the BSTR handed out; a text past
+        // this size takes the long way, where the limits are checked.
+        BstrCodeBuffer buffer;
+        const size_t length = ExecuteCodeInto(asp.view(), buffer);
+        if (trace != nullptr)
+          trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));
+        *result = buffer.Finish(length).Detach();
+        return com::S_OK;
+      }
       code = ExecuteCodeOf(asp.view());
       if (trace != nullptr)
         trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));

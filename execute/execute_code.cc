@@ -16,13 +16,19 @@
 
 // How the conversion keeps up with memory.
 //
-// The text is read once, left to right. Sixteen characters at a time are
-// compared with the few that need work: in HTML the quote, CR and LF, and the
-// pair "<%" that ends the segment; in code the pair "%>". The sixteen are
-// copied out whatever they hold, so a stretch without any costs a few loads,
-// compares and stores; those that need work are replaced from a table, with
-// the characters between them copied again. The output goes through a small
-// buffer that the text takes in large pieces, and the text is reserved once.
+// The text is read once, left to right, as a run of events: in HTML a quote,
+// CR LF, a lone CR or LF, or the "<%" that opens code; in code the "%>" that
+// closes it. What is written at an event is a fixed piece (the closing of a
+// segment and the opening of the next included), so an event is a table
+// entry: the piece, and how many characters it uses up. Windows of 64
+// characters are compared at once with the characters of the events, each
+// kind giving a 64-bit mask; the events of a window are then taken in order
+// off the masks, the characters between them copied 32 at a time. Within a
+// run of HTML every event is known from the masks alone, so the work on one
+// does not wait for the one before; only "<%" and "%>" change what the next
+// event can be. The output goes through a small buffer that the text takes in
+// large pieces, and the text is reserved once. The last characters, where the
+// end of the text changes what a delimiter means, are taken one at a time.
 
 namespace vz {
 namespace {
@@ -35,18 +41,25 @@ constexpr TextView kLineEnd = u"\" & vbCrLf\r\nResponse.Write \"";
 constexpr TextView kLoneCr = u"\" & vbCr & \"";
 constexpr TextView kLoneLf = u"\" & vbLf & \"";
 constexpr TextView kQuotes = u"\"\"";
+constexpr TextView kQuote = u"\"";
+// HTML closed and code opened; code closed and HTML opened; code closed and
+// the next block opened at once.
+constexpr TextView kHtmlToCode = u"\"\r\n";
+constexpr TextView kCodeToHtml = u"\r\nResponse.Write \"";
+constexpr TextView kCodeToCode = u"\r\n\r\n";
 
-// Execute code goes into the text through a small buffer, written with a
-// bare pointer that is checked for room once a step.
-class Output {
+// The room a step (a window) may use: 64 characters of HTML of which every
+// one may become up to 28, and 64 more that a copy or a piece may write past
+// its end.
+constexpr size_t kStep = 64 * 28 + 64;
+
+// Execute code goes into a text through a small buffer, written with a bare
+// pointer that is checked for room once a step.
+class TextOutput {
  public:
-  // The room a step may use: 16 characters of HTML of which every one may
-  // become up to 28, and a piece of 32 written at the end.
-  static constexpr size_t kStep = 16 * 28 + 32 + 16;
-
-  explicit Output(Text& text) : text_(text) {}
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
+  explicit TextOutput(Text& text) : text_(text) {}
+  TextOutput(const TextOutput&) = delete;
+  TextOutput& operator=(const TextOutput&) = delete;
 
   // Where the next characters go.
   char16_t* Cursor() const { return at_; }
@@ -55,12 +68,8 @@ class Output {
   // Takes the characters written up to `cursor`; returns where the next go,
   // with room for kStep of them.
   char16_t* Ensure(char16_t* cursor) {
-    if (buffer_ + kSize - cursor < static_cast<ptrdiff_t>(kStep)) {
-      at_ = cursor;
-      Flush();
-    } else {
-      at_ = cursor;
-    }
+    at_ = cursor;
+    if (buffer_ + kSize - cursor < static_cast<ptrdiff_t>(kStep)) Flush();
     return at_;
   }
 
@@ -87,6 +96,49 @@ class Output {
   char16_t* at_ = buffer_;
 };
 
+// Execute code written straight into a CodeBuffer, checked for room once a
+// step.
+class BufferOutput {
+ public:
+  BufferOutput(CodeBuffer& buffer, size_t capacity)
+      : buffer_(buffer), begin_(buffer.Reserve(0, capacity)), end_(begin_ + capacity) {}
+  BufferOutput(const BufferOutput&) = delete;
+  BufferOutput& operator=(const BufferOutput&) = delete;
+
+  char16_t* Cursor() const { return at_; }
+  void Commit(char16_t* cursor) { at_ = cursor; }
+  char16_t* Ensure(char16_t* cursor) {
+    at_ = cursor;
+    if (end_ - cursor < static_cast<ptrdiff_t>(kStep)) Grow(kStep);
+    return at_;
+  }
+  void Put(TextView chars) {
+    if (static_cast<size_t>(end_ - at_) < chars.size()) Grow(chars.size());
+    std::memcpy(at_, chars.data(), chars.size() * sizeof(char16_t));
+    at_ += chars.size();
+  }
+  // Raises 14 when the text would pass the bound.
+  void Flush() { CheckTextLength(at_ - begin_); }
+  // The characters written.
+  size_t size() const { return static_cast<size_t>(at_ - begin_); }
+
+ private:
+  // Makes room for `extra` more characters, at least doubling the buffer.
+  void Grow(size_t extra) {
+    Flush();
+    const size_t used = size();
+    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - begin_), used + extra);
+    begin_ = buffer_.Reserve(used, capacity);
+    end_ = begin_ + capacity;
+    at_ = begin_ + used;
+  }
+
+  CodeBuffer& buffer_;
+  char16_t* begin_;
+  char16_t* end_;
+  char16_t* at_ = begin_;
+};
+
 // A piece of execute code padded to 32 characters, so that one copy of a
 // fixed size writes any of them.
 struct Padded {
@@ -101,13 +153,22 @@ constexpr Padded Pad(TextView piece) {
   return padded;
 }
 
-constexpr Padded kPaddedWrite = Pad(kWrite);
-constexpr Padded kPaddedCrLf = Pad(kCrLf);
-constexpr Padded kPaddedQuote = Pad(u"\"");
-// What a character of HTML that needs more than itself becomes: a doubled
-// quote, a lone LF written as a constant, a line break that ends one
-// statement and opens the next, a lone CR written as a constant.
-constexpr Padded kSpecials[] = {Pad(kQuotes), Pad(kLoneLf), Pad(kLineEnd), Pad(kLoneCr)};
+// The events, by number. The numbers of the first four are read off the
+// masks of a window (see Window::Event), so the order matters.
+enum Event : uint32_t {
+  kQuoteEvent,   // '"' in HTML: doubled
+  kLoneLfEvent,  // LF in HTML without a CR before it: a constant
+  kCrLfEvent,    // CR LF in HTML: the statement ends and the next begins
+  kLoneCrEvent,  // CR in HTML without an LF after it: a constant
+  kOpenEvent,    // "<%" in HTML: code follows
+  kReopenEvent,  // "%><%" in code: the next block follows at once
+  kCloseEvent,   // "%>" in code, no "<%" after it: HTML follows
+};
+
+// What each event writes, and how many characters it uses up.
+constexpr Padded kPieces[] = {Pad(kQuotes),     Pad(kLoneLf),     Pad(kLineEnd),   Pad(kLoneCr),
+                              Pad(kHtmlToCode), Pad(kCodeToCode), Pad(kCodeToHtml)};
+constexpr uint8_t kWidths[] = {1, 1, 2, 1, 2, 4, 2};
 static_assert(kLineEnd.size() <= 28);
 
 // Writes `piece` at `out` and returns its end. REQUIRES: room for 32
@@ -117,178 +178,218 @@ char16_t* Put(char16_t* out, const Padded& piece) {
   return out + piece.size;
 }
 
+constexpr Padded kPaddedWrite = Pad(kWrite);
+constexpr Padded kPaddedCrLf = Pad(kCrLf);
+constexpr Padded kPaddedQuote = Pad(kQuote);
+
+template <class Output>
 void Put(Output& output, const Padded& piece) {
   output.Commit(Put(output.Ensure(output.Cursor()), piece));
 }
-
-bool Special(char16_t c) { return c == u'"' || c == u'\r' || c == u'\n'; }
 
 // Whether `pair` stands at `at`.
 bool PairAt(TextView text, size_t at, TextView pair) {
   return at + 1 < text.size() && text[at] == pair[0] && text[at + 1] == pair[1];
 }
 
+// Copies 32 characters.
+void Copy32(char16_t* out, const char16_t* p) { std::memcpy(out, p, 32 * sizeof(char16_t)); }
+
+// Copies [from, to) to `out` and returns the end of the copy. REQUIRES: 31
+// characters past `to` can be read, and as many past the copy written.
+char16_t* CopyUpTo(char16_t* out, const char16_t* from, const char16_t* to) {
+  ptrdiff_t done = 0;
+  do {
+    Copy32(out + done, from + done);
+    done += 32;
+  } while (done < to - from);
+  return out + (to - from);
+}
+
 #if VZ_SSE2
 __m128i Load8(const char16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-__m128i Is(__m128i chars, char16_t c) { return _mm_cmpeq_epi16(chars, _mm_set1_epi16(c)); }
 
-// Copies 16 characters.
-void Copy16(char16_t* out, const char16_t* p) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Load8(p));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), Load8(p + 8));
-}
+// The characters of a window, one bit each (bit i for character i): those
+// that may be events, and the pairs that open and close code.
+struct Window {
+  static constexpr ptrdiff_t kSize = 64;
+  uint64_t html;     // quotes, CRs, and LFs not right after a CR
+  uint64_t lf;       // LFs
+  uint64_t cr;       // CRs
+  uint64_t lone_cr;  // CRs without an LF right after
+  uint64_t open;     // the "<" of each "<%"
+  uint64_t close;    // the "%" of each "%>"
 
-// One bit for each of the 16 characters at `p` that begins the pair (a, b).
-// REQUIRES: 17 characters can be read at `p`.
-uint32_t PairMarks(const char16_t* p, char16_t a, char16_t b) {
-  auto half = [&](const char16_t* q) {
-    return _mm_and_si128(Is(Load8(q), a), Is(Load8(q + 1), b));
-  };
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(half(p), half(p + 8))));
-}
-
-// One bit for each of the 16 characters at `p` that needs work in HTML: a
-// quote, CR, LF, and (when `to_open`) the "<" of "<%".
-// REQUIRES: 17 characters can be read at `p`.
-template <bool kToOpen>
-uint32_t HtmlMarks(const char16_t* p) {
-  auto half = [&](const char16_t* q) {
-    const __m128i chars = Load8(q);
-    __m128i marks = _mm_or_si128(Is(chars, u'"'), _mm_or_si128(Is(chars, u'\r'), Is(chars, u'\n')));
-    if (kToOpen)
-      marks = _mm_or_si128(marks, _mm_and_si128(Is(chars, u'<'), Is(Load8(q + 1), u'%')));
-    return marks;
-  };
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(half(p), half(p + 8))));
-}
-#endif
-
-// What needs work in HTML, by the low six bits of the character (which tell
-// the four apart): 0 a quote, 1 LF, 2 CR, 4 the "<" of "<%". It indexes
-// kSpecials, but for a lone CR (3) and the end of the segment.
-constexpr uint8_t kKindOf[64] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 0,  // LF 0x0A, CR 0x0D
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // '"' 0x22
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0,  // '<' 0x3C
+  // The number of the HTML event at `i`: a quote, an LF, CR LF or a lone CR.
+  uint32_t Event(uint32_t i) const {
+    return static_cast<uint32_t>((lf >> i & 1) | (cr >> i & 1) << 1 | (lone_cr >> i & 1));
+  }
 };
 
-// Writes what the character at `at` of HTML becomes, and returns how many
-// characters it used up (two for CR LF), or 0 when it is the "<" that ends
-// the segment. REQUIRES: p[at] needs work; room for 32 characters at `out`.
-size_t PutSpecial(const char16_t* p, size_t at, size_t n, char16_t*& out) {
-  size_t kind = kKindOf[p[at] & 63];
-  if (kind == 4) return 0;
-  kind += kind == 2 && !(at + 1 < n && p[at + 1] == u'\n');
-  out = Put(out, kSpecials[kind]);
-  return kind == 2 ? 2 : 1;
+// One bit for each of the 16 characters of `bytes` that equals `c`.
+uint64_t Bits(__m128i bytes, char c) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
 }
 
-#if VZ_SSE2
-// The HTML from `at` in blocks of 16 while 16 more characters can be read
-// from anywhere in them, as PutHtml writes it. Returns where it stopped; sets
-// `ended` when that is the "<%" that ends the segment.
-//
-// The 16 characters are copied out whatever they hold; when some need work,
-// the characters between them are copied again from the text as each of
-// those is written.
+// The window of 64 characters at `p`. REQUIRES: 65 characters can be read at
+// `p`.
 template <bool kToOpen>
-size_t PutHtmlBlocks(Output& output, const char16_t* p, size_t at, size_t n, char16_t*& out,
-                     bool& ended) {
-  while (n - at >= 32) {
+[[gnu::always_inline]] inline Window MarkWindow(const char16_t* p) {
+  // As bytes, saturated: characters from 256 up become 0 or 255, neither of
+  // them one that is looked for.
+  __m128i bytes[4];
+  for (int k = 0; k < 4; ++k) bytes[k] = _mm_packus_epi16(Load8(p + 16 * k), Load8(p + 16 * k + 8));
+  auto all = [&](char c) {
+    uint64_t bits = 0;
+    for (int k = 0; k < 4; ++k) bits |= Bits(bytes[k], c) << (16 * k);
+    return bits;
+  };
+  // Whether the character after each one is `c`: bit i tells of character
+  // i + 1, the last of the one after the window.
+  auto next = [&](uint64_t bits, char c) {
+    return bits >> 1 | uint64_t{p[64] == static_cast<char16_t>(c)} << 63;
+  };
+  Window w;
+  const uint64_t quote = all('"');
+  w.cr = all('\r');
+  w.lf = all('\n');
+  w.lone_cr = w.cr & ~next(w.lf, '\n');
+  w.html = quote | w.cr | (w.lf & ~(w.cr << 1));
+  w.open = 0;
+  w.close = 0;
+  // "<%" and "%>" need a "%", which HTML seldom holds.
+  const uint64_t percent = kToOpen ? all('%') : 0;
+  if (percent != 0 || (kToOpen && p[64] == u'%')) {
+    w.open = all('<') & next(percent, '%');
+    w.close = percent & next(all('>'), '>');
+  }
+  return w;
+}
+
+// The text from `at` in windows of 64 characters while 96 more can be read
+// (a copy up to the window's end reads 31 past it), written as
+// execute code; `is_code` tells which kind of segment `at` lies in, before
+// and after. Returns where it stopped.
+template <bool kToOpen, class Output>
+size_t PutWindows(Output& output, const char16_t* p, size_t at, size_t n, bool& is_code,
+                  char16_t*& out) {
+  const char16_t* from = p + at;
+  const char16_t* const end = p + n;
+  bool code = is_code;
+  while (end - from >= 96) {
     out = output.Ensure(out);
-    uint32_t marks = HtmlMarks<kToOpen>(p + at);
-    Copy16(out, p + at);
-    if (marks == 0) {
-      out += 16;
-      at += 16;
-      continue;
-    }
-    const size_t block = at;
-    do {
-      const size_t special = block + static_cast<size_t>(__builtin_ctz(marks));
-      Copy16(out, p + at);
-      out += special - at;
-      const size_t used = PutSpecial(p, special, n, out);
-      if (used == 0) {
-        ended = true;
-        return special;
+    const char16_t* const window = from;
+    const Window w = MarkWindow<kToOpen>(window);
+    const char16_t* const window_end = window + Window::kSize;
+    while (from < window_end) {
+      const uint64_t past = ~uint64_t{0} << (from - window);
+      if (!code) {
+        // The events up to the first "<%" (or the end of the window), then
+        // the "<%".
+        const uint64_t opens = w.open & past;
+        const uint32_t stop = opens != 0 ? static_cast<uint32_t>(__builtin_ctzll(opens)) : 64;
+        uint64_t left = w.html & past & (stop < 64 ? ~(~uint64_t{0} << stop) : ~uint64_t{0});
+        while (left != 0) {
+          const auto i = static_cast<uint32_t>(__builtin_ctzll(left));
+          left &= left - 1;
+          out = CopyUpTo(out, from, window + i);
+          const uint32_t event = w.Event(i);
+          out = Put(out, kPieces[event]);
+          from = window + i + kWidths[event];
+        }
+        if (opens == 0) break;
+        out = Put(CopyUpTo(out, from, window + stop), kPieces[kOpenEvent]);
+        from = window + stop + 2;
+        code = true;
+      } else {
+        const uint64_t closes = w.close & past;
+        if (closes == 0) break;
+        const char16_t* const special = window + __builtin_ctzll(closes);
+        out = CopyUpTo(out, from, special);
+        const bool reopen = special[2] == u'<' && special[3] == u'%';
+        out = Put(out, kPieces[reopen ? kReopenEvent : kCloseEvent]);
+        from = special + (reopen ? 4 : 2);
+        code = reopen;
       }
-      at = special + used;
-      marks &= static_cast<uint32_t>(~uint64_t{0} << (at - block));
-    } while (marks != 0);
-    if (at < block + 16) {
-      Copy16(out, p + at);
-      out += block + 16 - at;
-      at = block + 16;
+    }
+    if (from < window_end) {
+      out = CopyUpTo(out, from, window_end);
+      from = window_end;
     }
   }
-  return at;
+  is_code = code;
+  return static_cast<size_t>(from - p);
 }
 #endif
 
-// Writes the HTML from `at` up to the first "<%" (or, when not `kToOpen`, to
-// the end whatever it holds) as Response.Write statements: quotes doubled,
-// every CR LF closing a statement and opening the next, lone CR and LF
-// written as constants. Returns where it stopped.
-template <bool kToOpen>
-size_t PutHtml(Output& output, TextView text, size_t at) {
+// Writes the text from `at` to the end as execute code, one character at a
+// time, `is_code` telling which kind of segment `at` lies in. "<%" opens
+// code only when `kToOpen`. A "<%" that ends the text opens nothing, and a
+// "%>" there is followed by nothing.
+template <bool kToOpen, class Output>
+void PutRest(Output& output, TextView text, size_t at, bool is_code, char16_t* out) {
   const char16_t* p = text.data();
   const size_t n = text.size();
-  char16_t* out = Put(output.Ensure(output.Cursor()), kPaddedWrite);
-  bool ended = false;
-#if VZ_SSE2
-  at = PutHtmlBlocks<kToOpen>(output, p, at, n, out, ended);
-#endif
-  // The last characters, one at a time.
-  while (!ended && at < n) {
+  while (at < n) {
     out = output.Ensure(out);
-    if (Special(p[at]) || (kToOpen && PairAt(text, at, kOpen))) {
-      const size_t used = PutSpecial(p, at, n, out);
-      ended = used == 0;
-      at += used;
+    const char16_t c = p[at];
+    if (!is_code) {
+      if (c == u'"') {
+        out = Put(out, kPieces[kQuoteEvent]);
+        ++at;
+      } else if (c == u'\r') {
+        const bool pair = at + 1 < n && p[at + 1] == u'\n';
+        out = Put(out, kPieces[pair ? kCrLfEvent : kLoneCrEvent]);
+        at += pair ? 2 : 1;
+      } else if (c == u'\n') {
+        out = Put(out, kPieces[kLoneLfEvent]);
+        ++at;
+      } else if (kToOpen && PairAt(text, at, kOpen)) {
+        if (at + 2 == n) break;
+        out = Put(out, kPieces[kOpenEvent]);
+        at += 2;
+        is_code = true;
+      } else {
+        *out++ = c;
+        ++at;
+      }
+    } else if (PairAt(text, at, kClose)) {
+      at += 2;
+      if (at == n || (at + 2 == n && PairAt(text, at, kOpen))) {
+        output.Commit(Put(out, kPaddedCrLf));
+        return;
+      }
+      const bool reopen = PairAt(text, at, kOpen);
+      out = Put(out, kPieces[reopen ? kReopenEvent : kCloseEvent]);
+      at += reopen ? 2 : 0;
+      is_code = reopen;
     } else {
-      *out++ = p[at++];
+      *out++ = c;
+      ++at;
     }
   }
-  output.Commit(Put(output.Ensure(out), kPaddedQuote));
-  return at;
+  output.Commit(Put(output.Ensure(out), is_code ? kPaddedCrLf : kPaddedQuote));
 }
 
-// Copies the code from `at` up to the first "%>" (or the end) between line
-// breaks. Returns where it stopped.
-size_t PutCode(Output& output, TextView text, size_t at) {
-  const char16_t* p = text.data();
-  const size_t n = text.size();
-  char16_t* out = Put(output.Ensure(output.Cursor()), kPaddedCrLf);
+// Writes the text from `at`, which begins a segment of the kind `is_code`
+// tells, as execute code.
+template <bool kToOpen, class Output>
+void PutText(Output& output, TextView text, size_t at, bool is_code) {
+  char16_t* out = Put(output.Ensure(output.Cursor()), is_code ? kPaddedCrLf : kPaddedWrite);
 #if VZ_SSE2
-  while (n - at >= 17) {
-    out = output.Ensure(out);
-    const uint32_t marks = PairMarks(p + at, u'%', u'>');
-    Copy16(out, p + at);
-    if (marks != 0) {
-      const auto plain = static_cast<size_t>(__builtin_ctz(marks));
-      output.Commit(Put(output.Ensure(out + plain), kPaddedCrLf));
-      return at + plain;
-    }
-    out += 16;
-    at += 16;
-  }
+  at = PutWindows<kToOpen>(output, text.data(), at, text.size(), is_code, out);
 #endif
-  while (at < n && !PairAt(text, at, kClose)) {
-    out = output.Ensure(out);
-    *out++ = p[at++];
-  }
-  output.Commit(Put(output.Ensure(out), kPaddedCrLf));
-  return at;
+  PutRest<kToOpen>(output, text, at, is_code, out);
 }
 
 // Room for the execute code of a text of `length` characters: it seldom
 // grows to twice the text, and pages of the room never written to cost
 // nothing.
-void ReserveFor(Text& out, size_t length) {
-  ReserveText(out, std::min<size_t>(2 * length + 64, static_cast<size_t>(kMaxTextLength)));
+size_t RoomFor(size_t length) {
+  return std::min<size_t>(2 * length + 64, static_cast<size_t>(kMaxTextLength)) + kStep;
 }
+
+void ReserveFor(Text& out, size_t length) { ReserveText(out, RoomFor(length) - kStep); }
 
 }  // namespace
 
@@ -297,50 +398,49 @@ Text GetDelimiter(bool IsCode) { return Text(IsCode ? kClose : kOpen); }
 Text ConvertSegment(TextView Segment, bool IsCode) {
   Text out;
   ReserveFor(out, Segment.size());
-  Output output(out);
+  TextOutput output(out);
   if (IsCode) {
     Put(output, kPaddedCrLf);
     output.Put(Segment);
     Put(output, kPaddedCrLf);
   } else {
-    PutHtml<false>(output, Segment, 0);
+    PutText<false>(output, Segment, 0, false);
   }
   output.Flush();
   return out;
 }
 
-// Each segment is written as it is read, and the delimiter that ends it is
-// found on the way.
-Text ExecuteCodeOf(TextView text) {
+namespace {
+
+template <class Output>
+void PutExecuteCode(Output& output, TextView text) {
   const size_t n = text.size();
-  bool is_code = PairAt(text, 0, kOpen);
-  size_t at = is_code ? 2 : 0;
-  Text out;
-  ReserveFor(out, n);
-  Output output(out);
-  if (n == 0 || (is_code && Find(text, kClose, at) == TextView::npos)) {
+  const bool is_code = PairAt(text, 0, kOpen);
+  if (n == 0 || (is_code && Find(text, kClose, 2) == TextView::npos)) {
     // With no delimiter at the first search the whole text is one HTML
     // segment, a leading "<%" included. (A text without "<%" is one too, and
     // the scan below writes it so.)
-    PutHtml<false>(output, text, 0);
+    PutText<false>(output, text, 0, false);
   } else {
-    while (at < n) {
-      if (!is_code) {
-        // Up to a "<%", which opens a block unless it ends the text.
-        at = PutHtml<true>(output, text, at) + 2;
-        is_code = true;
-        continue;
-      }
-      at = PutCode(output, text, at);
-      if (at >= n) break;  // a block never closed is code to the end
-      // Past the "%>"; a "<%" right after it opens the next block at once.
-      at += 2;
-      is_code = PairAt(text, at, kOpen);
-      if (is_code) at += 2;
-    }
+    PutText<true>(output, text, is_code ? 2 : 0, is_code);
   }
   output.Flush();
+}
+
+}  // namespace
+
+Text ExecuteCodeOf(TextView text) {
+  Text out;
+  ReserveFor(out, text.size());
+  TextOutput output(out);
+  PutExecuteCode(output, text);
   return out;
+}
+
+size_t ExecuteCodeInto(TextView text, CodeBuffer& buffer) {
+  BufferOutput output(buffer, RoomFor(text.size()));
+  PutExecuteCode(output, text);
+  return output.size();
 }
 
 }  // namespace vz

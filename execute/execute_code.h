@@ -21,6 +21,8 @@
 #ifndef VAVIZAR_EXECUTE_EXECUTE_CODE_H_
 #define VAVIZAR_EXECUTE_EXECUTE_CODE_H_
 
+#include <cstddef>
+
 #include "platform/text.h"
 
 namespace vz {
@@ -36,6 +38,20 @@ Text ConvertSegment(TextView Segment, bool IsCode);
 // The whole server-page text as execute code. An empty text gives
 // Response.Write "". Raises 14 when the result would pass the text bound.
 Text ExecuteCodeOf(TextView server_page);
+
+// Where ExecuteCodeInto writes: one run of characters that it grows.
+class CodeBuffer {
+ public:
+  virtual ~CodeBuffer() = default;
+  // Where the characters go, with room for `capacity` of them; the first
+  // `keep` written before stay. May raise.
+  virtual char16_t* Reserve(size_t keep, size_t capacity) = 0;
+};
+
+// ExecuteCodeOf written straight into `buffer`, for a caller that keeps the
+// result in storage of its own; returns how many characters it wrote. Raises
+// as ExecuteCodeOf does, and what `buffer` raises.
+size_t ExecuteCodeInto(TextView server_page, CodeBuffer& buffer);
 
 }  // namespace vz
 

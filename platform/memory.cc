@@ -1,11 +1,14 @@
 #include "platform/memory.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -19,21 +22,48 @@ namespace {
 constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
 constexpr uintptr_t kSmallPage = uintptr_t{4} << 10;
 
+// Has the kernel supply the small pages of [from, to) now.
+void Populate(uintptr_t from, uintptr_t to) {
+  from = (from + kSmallPage - 1) & ~(kSmallPage - 1);
+  to &= ~(kSmallPage - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+}
+
+// Whether the system gives huge pages to memory that asks for them, as
+// /sys/kernel/mm/transparent_hugepage/enabled tells ("[always]" or
+// "[madvise]" chosen); read once.
+bool HugePagesOnRequest() {
+  static const bool offered = [] {
+    const int fd = open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[128] = {};
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    return n > 0 &&
+           (std::strstr(text, "[always]") != nullptr || std::strstr(text, "[madvise]") != nullptr);
+  }();
+  return offered;
+}
+
 }  // namespace
 
 void PrepareLargeBuffer(void* data, size_t bytes) {
   if (bytes < kLargeBufferBytes) return;
   const auto begin = reinterpret_cast<uintptr_t>(data);
   const uintptr_t end = begin + bytes;
-  if (bytes >= kHugeBufferBytes) {
-    // The ragged ends keep small pages.
-    const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const uintptr_t last = end & ~(kHugePage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t last = end & ~(kHugePage - 1);
+  if (bytes >= kHugeBufferBytes && last > first && HugePagesOnRequest() &&
+      madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE) == 0) {
+    // The whole huge pages come one fault each as they are first written,
+    // and are cleared just before use, while they are still in the cache;
+    // room never written costs nothing. The ragged ends keep small pages,
+    // supplied now.
+    Populate(begin, first);
+    Populate(last, end);
+    return;
   }
-  const uintptr_t from = (begin + kSmallPage - 1) & ~(kSmallPage - 1);
-  const uintptr_t to = end & ~(kSmallPage - 1);
-  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+  Populate(begin, end);
 }
 
 void ReserveText(Text& s, size_t capacity) {

@@ -1,8 +1,8 @@
 // Large buffers (internal to platform/). On these machines filling fresh
 // memory one small page at a time costs far more than the work that fills
 // it: every first touch of a 4 KB page is a fault. A buffer of several
-// megabytes that is about to be written is better supplied at once, in
-// huge pages where the system offers them.
+// megabytes that is about to be written is better had in huge pages where
+// the system offers them, else supplied at once.
 
 #ifndef VAVIZAR_PLATFORM_MEMORY_H_
 #define VAVIZAR_PLATFORM_MEMORY_H_
@@ -17,10 +17,12 @@ inline constexpr size_t kLargeBufferBytes = size_t{256} << 10;
 // in the middle of the heap, which the advice would split.
 inline constexpr size_t kHugeBufferBytes = size_t{4} << 20;
 
-// Has the kernel supply every page of [data, data + bytes) now, and from
-// kHugeBufferBytes on asks for huge pages for the whole 2 MB pages inside
-// it first. Content and meaning are unchanged; where the system offers
-// neither, nothing happens. Does nothing below kLargeBufferBytes.
+// Readies [data, data + bytes) for writing. From kHugeBufferBytes on, where
+// the system gives huge pages on request, the whole 2 MB pages inside it
+// ask for them and come as they are first written (one fault each, cleared
+// just before use); everything else has the kernel supply its pages now.
+// Content and meaning are unchanged; where the system offers neither,
+// nothing happens. Does nothing below kLargeBufferBytes.
 void PrepareLargeBuffer(void* data, size_t bytes);
 
 }  // namespace vz

@@ -69,10 +69,10 @@ Text Concat(std::initializer_list<TextView> pieces);
 // Appends `tail` to `s` with the same length check. On failure `s` is unchanged.
 void Append(Text& s, TextView tail);
 
-// Reserves room for `capacity` characters in `s`. A large buffer is supplied
-// at once, in huge pages where the system offers them: on these machines
-// filling fresh memory one small page at a time costs more than the work that
-// fills it.
+// Reserves room for `capacity` characters in `s`. A large buffer is readied
+// for writing (platform/memory.h): in huge pages where the system offers
+// them, else supplied at once. On these machines filling fresh memory one
+// small page at a time costs more than the work that fills it.
 void ReserveText(Text& s, size_t capacity);
 
 // Makes room for `extra` more characters, growing the buffer geometrically

@@ -40,6 +40,21 @@ PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const
   return inputs;
 }
 
+GivenPageInputs::GivenPageInputs(const ado::Connection& conn, const Text& templet_root,
+                                 const Text& set_id, const Text& page_id, const Text& path,
+                                 Text text, ado::RowTable tags) {
+  given_.conn = &conn;
+  given_.templet_root = templet_root;
+  given_.set_id = set_id;
+  given_.page_id = page_id;
+  given_.path = path;
+  given_.text = std::move(text);
+  given_.tags = std::move(tags);
+  SetGivenInputs(&given_);
+}
+
+GivenPageInputs::~GivenPageInputs() { SetGivenInputs(nullptr); }
+
 namespace {
 
 // Nothing when `statement` runs (it returns no row), else why it does not.

@@ -21,6 +21,7 @@
 #include "platform/failure.h"
 #include "platform/fso/decoder.h"
 #include "platform/text.h"
+#include "store/templet_store.h"
 
 namespace vz {
 
@@ -45,6 +46,25 @@ struct PageInputs {
 PageInputs ReadPageInputs(ado::Connection& conn, const Text& templet_root, const Text& set_id,
                           const Text& page_id);
 
+// For its lifetime, the component's own reads of page `page_id` of set
+// `set_id` on this thread (LoadTemplet and GetPageTags through `conn`, from
+// the folder `templet_root`) take `text` (read from `path`) and `tags`
+// instead of running their statements and reading the file again, each once. For a host that has
+// just read the page with ReadPageInputs in a ReadSnapshot, so that both reads would see the same
+// rows: the component then works on what the host recorded. Give only inputs read whole (a template
+// row, a file read); for the others the component reads itself and logs what goes wrong as always.
+class GivenPageInputs {
+ public:
+  GivenPageInputs(const ado::Connection& conn, const Text& templet_root, const Text& set_id,
+                  const Text& page_id, const Text& path, Text text, ado::RowTable tags);
+  ~GivenPageInputs();
+  GivenPageInputs(const GivenPageInputs&) = delete;
+  GivenPageInputs& operator=(const GivenPageInputs&) = delete;
+
+ private:
+  GivenInputs given_;
+};
+
 // Looks at the three tables a page is read from (web_templet, web_page2func,
 // web_tag) and the columns the statements name. Raises 3265 with a
 // description that names the first thing missing and the database's reason:
@@ -62,6 +82,8 @@ class ReadSnapshot {
  public:
   ReadSnapshot(ado::Connection& conn, bool sqlite);
   ~ReadSnapshot();
+  // Whether the transaction is open.
+  bool active() const { return conn_ != nullptr; }
   ReadSnapshot(const ReadSnapshot&) = delete;
   ReadSnapshot& operator=(const ReadSnapshot&) = delete;
 

@@ -3,9 +3,11 @@
 // binary itself for what only a process shows: the two output streams kept
 // apart, exit codes, the locale's code page, registration.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +115,45 @@ TEST_F(CliTest, ExecConvertsTheSameServerPageCodeThatAspWrites) {
             "Response.Write \"</p>\" & vbCrLf\r\nResponse.Write \"\"\r\n"
             "w=\"5\"\r\nB w\r\n\r\nResponse.Write \"x\"\r\n\r\nE\r\n");
   EXPECT_EQ(r.err, "");
+}
+
+// Given a descriptor, asp and exec write the page to it as it is encoded:
+// the same bytes as gathered whole, "?" for what the encoding cannot hold in
+// its place, a page of several pieces in order; a descriptor that refuses is
+// recorded for the caller, and the page's status and log stay as they are.
+TEST_F(CliTest, APageWrittenToADescriptorIsTheSameBytes) {
+  std::string big = "<p>";
+  for (int i = 0; i < 40000; ++i) big += "<!--t-->\"\xE4\xB8\xAD\"<%x%>\r\n";
+  WriteBytes(templates_ + "/simple.html", big);
+  const std::string written = dir_ / "out.txt";
+  for (const char* command : {"asp", "exec"}) {
+    for (const char* page : {"1", "2", "3", "5"}) {
+      for (const char* encoding : {"UTF-8", "GBK", "ISO-8859-1"}) {
+        SCOPED_TRACE(std::string(command) + " " + page + " " + encoding);
+        const std::vector<std::string> args =
+            PageArgs(command, "1", page, {"--encoding", encoding, "--codepage", "GBK"});
+        const testing::Result whole = testing::RunCli(args);
+        const int fd = ::open(written.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        cli::Output output;
+        output.out_fd = fd;
+        EXPECT_EQ(cli::Run(args, output), whole.status);
+        ::close(fd);
+        EXPECT_EQ(output.out, "");
+        EXPECT_EQ(output.out_error, 0);
+        EXPECT_EQ(output.err, whole.err);
+        EXPECT_EQ(testing::ReadBytes(written), whole.out);
+      }
+    }
+  }
+  const int full = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  cli::Output output;
+  output.out_fd = full;
+  EXPECT_EQ(cli::Run(PageArgs("exec", "1", "5"), output), cli::kExitOk);
+  ::close(full);
+  EXPECT_EQ(output.out_error, ENOSPC);
+  EXPECT_EQ(output.err, "");
 }
 
 TEST_F(CliTest, OptionValuesMayFollowAnEqualsSign) {

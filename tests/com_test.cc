@@ -63,6 +63,30 @@ TEST(Bstr, OwnerFreesAndHandsOver) {
   SysFreeString(raw);
 }
 
+// A BSTR built in place holds what was written, kept across growth, with
+// its length prefix and terminator; none written is the null BSTR.
+TEST(Bstr, BuiltInPlaceKeepsWhatWasWritten) {
+  BstrBuilder builder;
+  OLECHAR* chars = builder.Reserve(0, 4);
+  std::memcpy(chars, u"abcd", 8);
+  chars = builder.Reserve(4, 3000000);  // large enough to be its own mapping
+  for (size_t i = 4; i < 3000000; ++i) chars[i] = static_cast<OLECHAR>(u'a' + i % 26);
+  chars = builder.Reserve(2900000, 5000000);
+  chars[2900000] = u'!';
+  Bstr built = builder.Finish(2900001);
+  ASSERT_EQ(SysStringLen(built.get()), 2900001u);
+  EXPECT_EQ(built.view().substr(0, 6), u"abcdef");
+  EXPECT_EQ(built.view()[2899999], static_cast<OLECHAR>(u'a' + 2899999 % 26));
+  EXPECT_EQ(built.view()[2900000], u'!');
+  EXPECT_EQ(built.get()[2900001], 0);
+
+  BstrBuilder unused;
+  unused.Reserve(0, 10);
+  EXPECT_EQ(unused.Finish(0).get(), nullptr);
+  BstrBuilder abandoned;  // frees its block
+  abandoned.Reserve(0, 10);
+}
+
 TEST(Guid, TextRoundTrip) {
   EXPECT_EQ(GuidText(IID_IDispatch), "{00020400-0000-0000-C000-000000000046}");
   auto parsed = ParseGuid("{ee308821-391c-4a03-8780-f3fb0d93beeb}");

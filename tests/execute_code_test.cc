@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "platform/failure.h"
 #include "tests/execute_code_reference.h"
@@ -15,6 +16,30 @@ struct Case {
   const char16_t* page;
   const char16_t* code;
 };
+
+// A CodeBuffer over a vector, which tells how often it had to grow.
+class VectorBuffer final : public CodeBuffer {
+ public:
+  char16_t* Reserve(size_t keep, size_t capacity) override {
+    EXPECT_LE(keep, chars_.size());
+    chars_.resize(capacity);
+    ++reserves_;
+    return chars_.data();
+  }
+  Text Take(size_t length) const { return Text(chars_.data(), length); }
+  int reserves() const { return reserves_; }
+
+ private:
+  std::vector<char16_t> chars_;
+  int reserves_ = 0;
+};
+
+// ExecuteCodeInto's text, through a VectorBuffer.
+Text ExecuteCodeThroughBuffer(TextView page) {
+  VectorBuffer buffer;
+  const size_t length = ExecuteCodeInto(page, buffer);
+  return buffer.Take(length);
+}
 
 TEST(ExecuteCode, WorkedExampleAndEdgeCases) {
   const Case cases[] = {
@@ -78,20 +103,66 @@ TEST(ConvertSegment, CodeAndHtml) {
 
 // Texts built from the pieces that matter, against the reference. Most are
 // short, for the edges of the scan; every fourth runs to a few hundred
-// characters, so that the pieces fall on every place of the blocks the scan
-// reads at once (plain runs of several lengths shift them).
+// characters and every 32nd to a few thousand, so that the pieces fall on
+// every place of the windows the scan reads at once (plain runs of several
+// lengths shift them), with long runs of HTML and of code among them.
 TEST(ExecuteCode, MatchesTheReferenceOnGeneratedPages) {
   static const char16_t* const kPieces[] = {
-      u"<%", u"%>", u"<", u"%", u">", u"\"", u"\r\n", u"\r", u"\n", u"a", u"=", u" ", u"bcdefgh",
+      u"<%",      u"%>",     u"<",
+      u"%",       u">",      u"\"",
+      u"\r\n",    u"\r",     u"\n",
+      u"a",       u"=",      u" ",
+      u"bcdefgh", u"\u6a21", u"<p class=\"x\">text and more text of a paragraph</p>",
   };
   const char* long_mode = std::getenv("VZ_LONG_TESTS");
   const int rounds = long_mode != nullptr ? 5000000 : 100000;
   std::mt19937 rng(4242);
   for (int round = 0; round < rounds; ++round) {
     Text page;
-    const size_t pieces = round % 4 == 0 ? rng() % 160 : rng() % 14;
+    const size_t pieces = round % 32 == 0  ? rng() % 1500
+                          : round % 4 == 0 ? rng() % 160
+                                           : rng() % 14;
     for (size_t i = 0; i < pieces; ++i) page += kPieces[rng() % std::size(kPieces)];
-    ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
+    const Text expected = reference::ExecuteCode(page);
+    ASSERT_EQ(ExecuteCodeOf(page), expected) << ToUtf8(page);
+    ASSERT_EQ(ExecuteCodeThroughBuffer(page), expected) << ToUtf8(page);
+  }
+}
+
+// Written into a buffer of the caller's, the code is the same, and a page
+// that grows far past twice its length grows the buffer on the way.
+TEST(ExecuteCode, IntoABufferGivesTheSameCode) {
+  for (const char16_t* page : {u"", u"a\"b", u"<%x%>", u"<%x", u"a<%", u"<%x%><%"}) {
+    EXPECT_EQ(ExecuteCodeThroughBuffer(page), reference::ExecuteCode(page)) << ToUtf8(page);
+  }
+  const Text lone_breaks(5000, u'\r');
+  VectorBuffer buffer;
+  const size_t length = ExecuteCodeInto(lone_breaks, buffer);
+  EXPECT_EQ(buffer.Take(length), reference::ExecuteCode(lone_breaks));
+  EXPECT_GT(buffer.reserves(), 1);
+}
+
+// Each of the pieces whose meaning depends on its neighbours, at every place
+// of the first windows of the scan, in HTML and in code, before plain text
+// of every kind that can follow it.
+TEST(ExecuteCode, EveryPieceAtEveryPlaceOfTheScan) {
+  static const char16_t* const kProbes[] = {
+      u"\r\n",  u"\r",   u"\n",     u"\r\r\n", u"\"",     u"<%",   u"%>",  u"%><%",   u"<%>",
+      u"%><%>", u"<%%>", u"%>\r\n", u"\r<%",   u"<%\"%>", u"\n%>", u"%><", u"<%<%%>",
+  };
+  static const char16_t* const kBefore[] = {u"", u"<%", u"a<%", u"<%x%>"};
+  static const char16_t* const kAfter[] = {u"", u"x", u"\n", u"%>", u">"};
+  for (const char16_t* before : kBefore) {
+    for (size_t place = 0; place < 200; ++place) {
+      for (const char16_t* probe : kProbes) {
+        for (const char16_t* after : kAfter) {
+          Text page = Text(before) + Text(place, u'a') + probe + after + Text(150, u'b') + u"%>";
+          ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
+          page.resize(page.size() - 151 + place % 120);
+          ASSERT_EQ(ExecuteCodeOf(page), reference::ExecuteCode(page)) << ToUtf8(page);
+        }
+      }
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/fso/code_page.h"
 #include "platform/fso/fault.h"
 #include "platform/fso/file_system.h"
+#include "store/page_source.h"
 #include "store/sql_value.h"
 #include "store/templet_store.h"
 #include "store/text_file.h"
@@ -391,6 +392,48 @@ TEST_F(StoreTest, TemplatePathsWithDotsAbsoluteNamesAndLinks) {
   log_.clear();
   EXPECT_EQ(LoadTemplet(conn_.get(), Text(), log_, u"7", u"60"), u"outside");
   EXPECT_EQ(log_, u"");
+}
+
+// Inputs read ahead with ReadPageInputs and given back are what the two reads
+// give on their own, taken without a statement or a file, once each, and
+// only for the same connection, folder, set and page.
+TEST_F(StoreTest, GivenInputsAreWhatTheReadsGiveAndAreTakenOnce) {
+  for (const char16_t* page : {u"12", u"13", u"16", u"17"}) {
+    SCOPED_TRACE(ToUtf8(page));
+    const Text read = Load(u"3", page);
+    const ado::RowTable tags = GetPageTags(conn_.get(), page);
+    PageInputs inputs = ReadPageInputs(*conn_, root_, u"3", page);
+    calls_.statements.clear();
+    {
+      GivenPageInputs given(*conn_, root_, u"3", page, inputs.path, std::move(inputs.text),
+                            std::move(inputs.tags));
+      const int streams = static_cast<int>(fso::LiveTextStreams());
+      EXPECT_EQ(Load(u"3", page), read);
+      const ado::RowTable given_tags = GetPageTags(conn_.get(), page);
+      EXPECT_EQ(given_tags.columns, tags.columns);
+      EXPECT_EQ(given_tags.cells, tags.cells);
+      EXPECT_TRUE(calls_.statements.empty());
+      EXPECT_EQ(fso::LiveTextStreams(), streams);
+      // Taken once: the next reads are the component's own.
+      EXPECT_EQ(Load(u"3", page), read);
+      EXPECT_EQ(GetPageTags(conn_.get(), page).cells, tags.cells);
+      EXPECT_EQ(calls_.statements.size(), 2u);
+    }
+    EXPECT_EQ(log_, u"");
+  }
+  // Another page, set, folder or connection reads for itself.
+  PageInputs inputs = ReadPageInputs(*conn_, root_, u"3", u"12");
+  GivenPageInputs given(*conn_, root_, u"3", u"12", inputs.path, u"given", inputs.tags);
+  calls_.statements.clear();
+  EXPECT_EQ(Load(u"3", u"13"), u"first");
+  EXPECT_EQ(Load(u"4", u"12"), u"<html><!--all--></html>\r\n");
+  EXPECT_EQ(LoadTemplet(conn_.get(), FromUtf8(dir_ / "tpl/"), log_, u"3", u"12"),
+            u"<html><!--all--></html>\r\n");
+  EXPECT_EQ(LoadTemplet(db_.get(), root_, log_, u"3", u"12"), u"<html><!--all--></html>\r\n");
+  EXPECT_EQ(Names(GetPageTags(conn_.get(), u"20")), (std::vector<Text>{u"all", u"f3", u"all2"}));
+  EXPECT_EQ(calls_.statements.size(), 4u);  // the one through db_ is not recorded
+  EXPECT_EQ(Load(u"3", u"12"), u"given");
+  EXPECT_EQ(calls_.statements.size(), 4u);
 }
 
 TEST_F(StoreTest, NoRowReleasesTheResultSetWithoutClosingIt) {

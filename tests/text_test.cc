@@ -227,6 +227,53 @@ TEST(Utf8, LoneSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(ToUtf8(high_at_end), "\xef\xbf\xbd");
 }
 
+// ToUtf8 against the encoding written one code point at a time, on texts of
+// ASCII runs of every length around the size of its buffer, other BMP
+// characters, pairs and lone surrogate halves.
+TEST(Utf8, EncodingMatchesOneCodePointAtATime) {
+  auto literal = [](TextView in) {
+    std::string out;
+    for (size_t i = 0; i < in.size(); ++i) {
+      uint32_t cp = in[i];
+      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
+          in[i + 1] <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (in[++i] - 0xDC00);
+      } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+        cp = 0xFFFD;
+      }
+      if (cp < 0x80) {
+        out += static_cast<char>(cp);
+      } else if (cp < 0x800) {
+        out += {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
+      } else if (cp < 0x10000) {
+        out += {static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+                static_cast<char>(0x80 | (cp & 0x3F))};
+      } else {
+        out +=
+            {static_cast<char>(0xF0 | (cp >> 18)), static_cast<char>(0x80 | ((cp >> 12) & 0x3F)),
+             static_cast<char>(0x80 | ((cp >> 6) & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
+      }
+    }
+    return out;
+  };
+  static const char16_t kOthers[] = {0x7F,   0x80,   0xE9,   0x7FF,  0x800,  0x6A21, 0xFFFF,
+                                     0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xD83D, 0xDE00};
+  std::mt19937 random(7);
+  for (int round = 0; round < 3000; ++round) {
+    Text text;
+    const size_t pieces = random() % 12;
+    for (size_t i = 0; i < pieces; ++i) {
+      if (random() % 2 == 0) {
+        const size_t run = random() % 3 == 0 ? 4090 + random() % 12 : random() % 40;
+        text.append(run, static_cast<char16_t>(u'a' + random() % 26));
+      } else {
+        text.push_back(kOthers[random() % std::size(kOthers)]);
+      }
+    }
+    ASSERT_EQ(ToUtf8(text), literal(text)) << round;
+  }
+}
+
 TEST(DecimalText, SignsAndExtremes) {
   EXPECT_EQ(DecimalText(0), u"0");
   EXPECT_EQ(DecimalText(-2147217900), u"-2147217900");

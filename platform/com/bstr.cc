@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "platform/failure.h"
 #include "platform/memory.h"
@@ -55,6 +56,51 @@ void SysFreeString(BSTR s) {
 UINT SysStringLen(BSTR s) { return s == nullptr ? 0 : HeaderOf(s)->bytes / sizeof(OLECHAR); }
 
 UINT SysStringByteLen(BSTR s) { return s == nullptr ? 0 : HeaderOf(s)->bytes; }
+
+BstrBuilder::~BstrBuilder() { std::free(block_); }
+
+OLECHAR* BstrBuilder::Reserve(size_t keep, size_t capacity) {
+  constexpr uint64_t kMaxChars = (std::numeric_limits<uint32_t>::max() - sizeof(Header)) / 2 - 1;
+  if (capacity > kMaxChars) Raise(kOutOfStringSpace);
+  const size_t size = sizeof(Header) + (capacity + 1) * sizeof(OLECHAR);
+  void* block;
+  if (keep == 0) {
+    // Nothing to keep: a fresh block, readied before anything is written.
+    block = std::malloc(size);
+    if (block == nullptr) throw std::bad_alloc();
+    std::free(block_);
+    PrepareLargeBuffer(block, size);
+  } else {
+    block = std::realloc(block_, size);
+    if (block == nullptr) throw std::bad_alloc();
+  }
+  block_ = block;
+  capacity_ = capacity;
+  return reinterpret_cast<OLECHAR*>(static_cast<Header*>(block_) + 1);
+}
+
+Bstr BstrBuilder::Finish(size_t length) {
+  Bstr result;
+  if (length == 0) {
+    // The empty text is the null BSTR.
+    std::free(block_);
+    block_ = nullptr;
+    capacity_ = 0;
+    return result;
+  }
+  // Give back the room not used; a block that cannot shrink stays as it is.
+  const size_t size = sizeof(Header) + (length + 1) * sizeof(OLECHAR);
+  if (void* smaller = length < capacity_ ? std::realloc(block_, size) : nullptr) block_ = smaller;
+  auto* header = static_cast<Header*>(block_);
+  header->pad = 0;
+  header->bytes = static_cast<uint32_t>(length * sizeof(OLECHAR));
+  auto* text = reinterpret_cast<OLECHAR*>(header + 1);
+  text[length] = 0;
+  *result.Out() = text;
+  block_ = nullptr;
+  capacity_ = 0;
+  return result;
+}
 
 Bstr::Bstr(TextView text) {
   if (text.empty()) return;

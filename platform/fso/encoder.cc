@@ -243,6 +243,16 @@ std::string Encode(std::string_view number_or_name, TextView text, Conversion co
   return out;
 }
 
+void EncodeTo(std::string_view number_or_name, TextView text,
+              const std::function<void(std::string_view bytes)>& write, Conversion conversion) {
+  Converter converter(number_or_name, conversion);
+  // The same bytes as Encode's, in the same order: each "?" goes out in its
+  // place among them.
+  Convert(
+      converter, text, [&](const char* bytes, size_t n) { write(std::string_view(bytes, n)); },
+      [&](size_t) { write("?"); });
+}
+
 void CheckEncoding(std::string_view number_or_name) {
   Converter check(number_or_name, Conversion::kFast);
 }

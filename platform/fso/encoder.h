@@ -4,6 +4,7 @@
 #ifndef VAVIZAR_PLATFORM_FSO_ENCODER_H_
 #define VAVIZAR_PLATFORM_FSO_ENCODER_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,13 @@ namespace vz::fso {
 // Conversion), with iconv's result byte for byte.
 std::string Encode(std::string_view number_or_name, TextView text,
                    Conversion conversion = Conversion::kFast);
+
+// Encode with the bytes handed to `write` in order, a few kilobytes at a
+// time, as they are made; for a caller that sends them on rather than
+// keeping them. Raises as Encode does, and what `write` raises.
+void EncodeTo(std::string_view number_or_name, TextView text,
+              const std::function<void(std::string_view bytes)>& write,
+              Conversion conversion = Conversion::kFast);
 
 // Raises 5 "Unknown encoding 'X'" unless text can be encoded in the set.
 void CheckEncoding(std::string_view number_or_name);
