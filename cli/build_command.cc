@@ -229,19 +229,6 @@ BuildOptions ParseBuildOptions(const ParsedArgs& args) {
   return options;
 }
 
-// The entries of a log text, one line each: without their CR LF, and with
-// the line breaks a driver's message may hold made blanks, so that every
-// line of build.log starts with its page.
-void SplitLines(const Text& log, std::vector<std::string>& lines) {
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find(u"\r\n", at);
-    if (end == Text::npos) end = log.size();
-    if (end > at) lines.push_back(OneLine(log.substr(at, end - at)));
-    at = end + 2;
-  }
-}
-
 // The bytes of a page's file. UTF-8 takes the direct conversion unless a
 // surrogate is there, whose lone halves Encode writes as "?".
 std::string EncodeCode(const BuildOptions& options, TextView code) {
@@ -296,7 +283,7 @@ void GeneratePage(const BuildOptions& options, PagePtr& page, size_t& logged, Pa
   const TextView code = code_text.view();
   Text log = page.GetErrors();
   if (log.size() > logged) {
-    SplitLines(log.substr(logged), job.log);
+    for (std::string& line : LogLines(log.substr(logged))) job.log.push_back(std::move(line));
     logged = log.size();
     job.outcome = Outcome::kFailed;
     // A file the component could not open or find: name it.

@@ -12,6 +12,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -38,6 +39,11 @@ inline Error FatalError(const std::string& message) { return Error(message, fals
 // A failure's description on one line: line breaks that a driver's message
 // may hold become blanks.
 std::string OneLine(const Text& description);
+
+// The entries of a page's error log, one line each: without their CR LF,
+// and with the line breaks a driver's message may hold made blanks
+// (OneLine).
+std::vector<std::string> LogLines(const Text& log);
 
 // A template path as a Page joins it (the folder, "\", the file), shown the
 // way the file system takes it: with "/" for every "\".

@@ -51,18 +51,7 @@ void CheckLines(const std::string& out, size_t longest_name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
-  std::vector<std::optional<vz::Text>> pieces;
-  size_t start = 0;
-  for (size_t i = 0; i <= size; ++i) {
-    if (i == size || data[i] == 0) {
-      if (i - start == 1 && data[start] == 1) {
-        pieces.emplace_back();  // NULL
-      } else {
-        pieces.emplace_back(vz::fuzz::TextOfBytes(data + start, i - start));
-      }
-      start = i + 1;
-    }
-  }
+  const std::vector<std::optional<vz::Text>> pieces = vz::fuzz::PiecesOfBytes(data, size);
   const vz::Text templet = pieces[0].value_or(vz::Text());
   std::vector<vz::cli::TagRow> rows;
   for (size_t r = 0; r < std::min<size_t>((pieces.size() - 1) / 2, 8); ++r)

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,17 +29,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
   std::vector<vz::ado::Cell> pieces;
-  size_t start = 0;
-  for (size_t i = 0; i <= size; ++i) {
-    if (i == size || data[i] == 0) {
-      if (i - start == 1 && data[start] == 1) {
-        pieces.emplace_back();  // NULL
-      } else {
-        pieces.emplace_back(vz::fuzz::TextOfBytes(data + start, i - start));
-      }
-      start = i + 1;
-    }
-  }
+  for (const std::optional<vz::Text>& piece : vz::fuzz::PiecesOfBytes(data, size))
+    pieces.push_back(piece ? vz::ado::Cell(*piece) : vz::ado::Cell());
   const vz::Text templet = vz::ado::IsNull(pieces[0]) ? vz::Text() : std::get<vz::Text>(pieces[0]);
   const int32_t rows = static_cast<int32_t>(std::min<size_t>((pieces.size() - 1) / 2, 8));
   vz::ado::RowTable table;

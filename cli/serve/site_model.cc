@@ -22,19 +22,6 @@ constexpr size_t kCachedViews = 4;
 // Stands for every page in an event's list.
 constexpr char kEveryPage[] = "*";
 
-// The lines a page's log gained, each on one line.
-std::vector<std::string> LogLines(const Text& log) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < log.size()) {
-    size_t end = log.find(u"\r\n", at);
-    if (end == Text::npos) end = log.size();
-    if (end > at) lines.push_back(OneLine(log.substr(at, end - at)));
-    at = end + 2;
-  }
-  return lines;
-}
-
 std::string Which(const SiteSettings& settings, const std::string& id) {
   return "page " + id + " of set " + settings.set;
 }
