@@ -44,6 +44,7 @@
 #ifndef VAVIZAR_SOURCEMAP_SOURCE_MAP_H_
 #define VAVIZAR_SOURCEMAP_SOURCE_MAP_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -67,8 +68,13 @@ class SourceMapError : public std::runtime_error {
 // the map names it. Throws SourceMapError when trace.origins does not cover
 // `generated` run by run or names rows, occurrences or places that are not
 // there.
+//
+// A page of at least `parallel_runs` runs is written in two halves at once,
+// on two threads, with the same result; tests set it low to compare.
+inline constexpr size_t kParallelMapRuns = 16384;
 std::string WriteSourceMap(const PageTrace& trace, TextView generated, std::string_view file,
-                           std::string_view template_source);
+                           std::string_view template_source,
+                           size_t parallel_runs = kParallelMapRuns);
 
 // One step of the answer to "where does this character come from".
 struct MapLink {

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <thread>
 
 #include "sourcemap/json.h"
 #include "sourcemap/map_format.h"
@@ -154,12 +156,42 @@ class Writer {
         template_lines_(trace.template_text),
         code_lines_(origins_.rows.size()) {}
 
-  std::string Write(std::string_view file, std::string_view template_source) {
+  std::string Write(std::string_view file, std::string_view template_source, size_t parallel_runs) {
     CheckRows();
     CheckOccurrences();
     CheckRuns();
     WriteHead(file, template_source);
-    for (const OriginRun& run : origins_.runs) AddRun(run);
+    const size_t runs = origins_.runs.size();
+    const size_t split = runs >= parallel_runs ? SplitPoint() : runs;
+    if (split < runs) {
+      // The runs from the split on are written by a second writer on a thread
+      // of its own, starting where this one ends: at the start of a line,
+      // with the last place and occurrence of the runs before it.
+      Writer second(trace_, generated_);
+      std::exception_ptr failure;
+      std::thread thread([&] {
+        try {
+          second.AddRuns(split, runs);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      });
+      try {
+        AddRuns(0, split);
+      } catch (...) {
+        thread.join();
+        throw;
+      }
+      thread.join();
+      if (failure) std::rethrow_exception(failure);
+      out_.Append(second.out_.View());
+      kinds_.Append(second.kinds_.View());
+      line_lengths_.insert(line_lengths_.end(), second.line_lengths_.begin(),
+                           second.line_lengths_.end());
+      line_start_ = second.line_start_;
+    } else {
+      AddRuns(0, runs);
+    }
     if (line_start_ < generated_.size()) line_lengths_.push_back(generated_.size() - line_start_);
     WriteExtension();
     return out_.Take();
@@ -318,6 +350,60 @@ class Writer {
     kinds_.Room(origins_.runs.size() * 3);
   }
 
+  // A run near the middle that starts a line (after a line end), or the
+  // number of runs when there is none.
+  size_t SplitPoint() const {
+    const size_t runs = origins_.runs.size();
+    for (size_t m = runs / 2; m < runs; ++m) {
+      const size_t start = origins_.runs[m].start;
+      if (start > 0 && map_format::EndsLine(generated_, start - 1)) return m;
+    }
+    return runs;
+  }
+
+  // The segments of runs [first, last). When `first` is not the first run,
+  // it starts a line, and the deltas go on from the last segment of the runs
+  // before it as a writer of those would have left them.
+  void AddRuns(size_t first, size_t last) {
+    if (first > 0) ContinueAfter(first);
+    for (size_t r = first; r < last; ++r) AddRun(origins_.runs[r]);
+  }
+
+  // Puts this writer where one that wrote runs [0, first) would stand.
+  void ContinueAfter(size_t first) {
+    const std::vector<OriginRun>& runs = origins_.runs;
+    line_start_ = runs[first].start;
+    // The last segment before: at the last line start inside the run before
+    // (not counting the line that run ends), or at its start.
+    const OriginRun& run = runs[first - 1];
+    const size_t end = run.start + run.length;
+    size_t last_segment = run.start;
+    for (size_t at = NextLineEnd(generated_, run.start, end - 1); at < end - 1;
+         at = NextLineEnd(generated_, at + 1, end - 1))
+      last_segment = at + 1;
+    const Place place = PlaceOfRun(run, last_segment - run.start);
+    previous_.source = place.source;
+    previous_.line = place.line;
+    previous_.column = place.column;
+    previous_occurrence_ = run.origin.occurrence;
+    // The name goes on from the last segment that had one.
+    previous_.name = 0;
+    for (size_t r = first; r-- > 0;) {
+      const int32_t name = PlaceOfRun(runs[r], 0).name;
+      if (name >= 0) {
+        previous_.name = name;
+        break;
+      }
+    }
+  }
+
+  // The place the segment `offset` characters into `run` maps to.
+  Place PlaceOfRun(const OriginRun& run, size_t offset) {
+    const Origin& o = run.origin;
+    if (!o.converted && o.kind != Origin::Kind::kGenerated) return PlaceOf(o, offset);
+    return o.kind == Origin::Kind::kGenerated ? TagPlace(o.occurrence) : PlaceOf(o, 0);
+  }
+
   void AddRun(const OriginRun& run) {
     const Origin& o = run.origin;
     const bool copy = !o.converted && o.kind != Origin::Kind::kGenerated;
@@ -440,8 +526,8 @@ class Writer {
 }  // namespace
 
 std::string WriteSourceMap(const PageTrace& trace, TextView generated, std::string_view file,
-                           std::string_view template_source) {
-  return Writer(trace, generated).Write(file, template_source);
+                           std::string_view template_source, size_t parallel_runs) {
+  return Writer(trace, generated).Write(file, template_source, parallel_runs);
 }
 
 }  // namespace vz

@@ -103,6 +103,9 @@ TEST(SourceMapRoundTrip, EveryCharacterResolvesAsCountedInTheTrace) {
     testing::RandomTrace t =
         testing::MakeRandomTrace(rng, runs, 1 + rng() % 60, rng() % 5, round % 2 == 1);
     const std::string json = WriteSourceMap(t.trace, t.generated, "out/p.asp", "tpl/p.htm");
+    // Written in two halves on two threads, the map is the same.
+    ASSERT_EQ(WriteSourceMap(t.trace, t.generated, "out/p.asp", "tpl/p.htm", 2), json)
+        << "round " << round;
     const SourceMap map = SourceMap::Parse(json);
     int64_t lines = 0, last_column = 0;
     if (!t.generated.empty())
@@ -123,7 +126,9 @@ TEST(SourceMapRoundTrip, EveryCharacterResolvesAsCountedInTheTrace) {
 
 // Every character of `page` resolves as counting in `trace` says.
 void ExpectEveryCharacterResolves(const PageTrace& trace, const Text& page) {
-  const SourceMap map = SourceMap::Parse(WriteSourceMap(trace, page, "a.asp", "tpl/a.htm"));
+  const std::string json = WriteSourceMap(trace, page, "a.asp", "tpl/a.htm");
+  ASSERT_EQ(WriteSourceMap(trace, page, "a.asp", "tpl/a.htm", 2), json) << ToUtf8(page);
+  const SourceMap map = SourceMap::Parse(json);
   for (size_t at = 0; at < page.size(); ++at) {
     int64_t line, column;
     testing::CountPlace(page, at, line, column);
