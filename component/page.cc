@@ -158,7 +158,10 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTr
       Text page_id(com::BstrView(PageID));
       Text templet =
           LoadTemplet(set_id, page_id, trace != nullptr ? &trace->template_path : nullptr);
-      if (trace != nullptr) trace->template_text = templet;
+      if (trace != nullptr) {
+        ReserveText(trace->template_text, templet.size());
+        trace->template_text.assign(templet);
+      }
       ado::RowTable tags = GetPageTags(page_id);
       ExpandLimits limits;
       limits.max_length = WorkingTextLimit();

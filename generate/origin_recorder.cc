@@ -3,8 +3,17 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/memory.h"
+
 namespace vz {
 namespace {
+
+// Room for `count` elements, a large one in huge pages as it is written.
+template <typename T>
+void Reserve(std::vector<T>& v, size_t count) {
+  v.reserve(count);
+  PrepareLargeBuffer(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
+}
 
 constexpr size_t kDelimiter = 2;     // "<%" or "%>"
 constexpr size_t kLineQuoteEnd = 3;  // the quote and CR LF that end an assignment line
@@ -21,7 +30,8 @@ Origin Advanced(Origin origin, size_t n) {
 OriginRecorder::OriginRecorder(size_t template_size) {
   // Room for the runs a page of many tags comes to, so that it is seldom
   // grown: about one for every eight characters of the template.
-  pieces_.resize(256 + std::min<size_t>(template_size / 8, size_t{1} << 20));
+  Reserve(pieces_, 256 + std::min<size_t>(template_size / 8, size_t{1} << 20));
+  pieces_.resize(pieces_.capacity());
   split_ = 0;
   gap_end_ = pieces_.size();
   if (template_size > 0) {
@@ -106,7 +116,7 @@ PageOrigins OriginRecorder::Finish() {
   PageOrigins origins = std::move(origins_);
   origins_ = PageOrigins();
   size_t start = 0;
-  origins.runs.reserve(split_ + (pieces_.size() - gap_end_));
+  Reserve(origins.runs, split_ + (pieces_.size() - gap_end_));
   auto add = [&](const Piece& piece) {
     if (!origins.runs.empty()) {
       OriginRun& last = origins.runs.back();

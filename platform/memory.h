@@ -1,4 +1,4 @@
-// Large buffers (internal to platform/). On these machines filling fresh
+// Large buffers, for any layer that fills one. On these machines filling fresh
 // memory one small page at a time costs far more than the work that fills
 // it: every first touch of a 4 KB page is a fault. A buffer of several
 // megabytes that is about to be written is better had in huge pages where

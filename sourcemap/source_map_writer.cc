@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/memory.h"
 #include "sourcemap/json.h"
 #include "sourcemap/map_format.h"
 #include "sourcemap/source_map.h"
@@ -28,10 +29,17 @@ using map_format::EndsLine;
 class Sink {
  public:
   char* Room(size_t extra) {
-    if (used_ + extra > text_.size()) text_.resize(std::max(text_.size() * 2, used_ + extra));
+    if (used_ + extra > text_.size()) Grow(std::max(text_.size() * 2, used_ + extra));
     return text_.data() + used_;
   }
   void Done(const char* end) { used_ = static_cast<size_t>(end - text_.data()); }
+  // A large map's memory comes in huge pages as it is written, not a fault
+  // every 4 KB.
+  void Grow(size_t size) {
+    text_.reserve(size);
+    PrepareLargeBuffer(text_.data() + text_.size(), text_.capacity() - text_.size());
+    text_.resize(size);
+  }
   void Append(std::string_view s) {
     char* at = Room(s.size());
     std::memcpy(at, s.data(), s.size());
