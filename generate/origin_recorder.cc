@@ -8,13 +8,6 @@
 namespace vz {
 namespace {
 
-// Room for `count` elements, a large one in huge pages as it is written.
-template <typename T>
-void Reserve(std::vector<T>& v, size_t count) {
-  v.reserve(count);
-  PrepareLargeBuffer(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
-}
-
 constexpr size_t kDelimiter = 2;     // "<%" or "%>"
 constexpr size_t kLineQuoteEnd = 3;  // the quote and CR LF that end an assignment line
 constexpr size_t kValueQuote = 1;    // the quote after "="
@@ -25,18 +18,23 @@ Origin Advanced(Origin origin, size_t n) {
   return origin;
 }
 
+// Room for `count` elements, a large one in huge pages as it is written.
+template <typename T>
+void Reserve(std::vector<T>& v, size_t count) {
+  v.reserve(count);
+  PrepareLargeBuffer(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
+}
+
 }  // namespace
 
 OriginRecorder::OriginRecorder(size_t template_size) {
-  // Room for the runs a page of many tags comes to, so that it is seldom
-  // grown: about one for every eight characters of the template.
-  Reserve(pieces_, 256 + std::min<size_t>(template_size / 8, size_t{1} << 20));
-  pieces_.resize(pieces_.capacity());
-  split_ = 0;
-  gap_end_ = pieces_.size();
-  if (template_size > 0) {
-    pieces_[--gap_end_] = Piece{template_size, Origin{}};
-  }
+  // Room for the runs a page of many tags comes to, so that the list is
+  // seldom grown: about one for every eight characters of the template.
+  // Room never written costs nothing.
+  const size_t room = 256 + std::min<size_t>(template_size / 8, size_t{1} << 20);
+  Reserve(before_, room);
+  after_.reserve(room);
+  if (template_size > 0) after_.push_back(Make(template_size, Origin{}));
 }
 
 void OriginRecorder::StartRow(int32_t row, TextView name, TextView code) {
@@ -89,9 +87,9 @@ void OriginRecorder::Block(size_t from, size_t to, TextView code) {
   MoveTo(from);
   Remove(to - from);
   const Origin generated = Generated();
-  Insert(Piece{kDelimiter + attribute_lines_, generated});
-  Insert(Piece{code.size(), CodeAt(code)});
-  Insert(Piece{kDelimiter, generated});
+  Insert(kDelimiter + attribute_lines_, generated);
+  Insert(code.size(), CodeAt(code));
+  Insert(kDelimiter, generated);
 }
 
 void OriginRecorder::ClosingTag(size_t from, size_t to, size_t content_from,
@@ -101,99 +99,101 @@ void OriginRecorder::ClosingTag(size_t from, size_t to, size_t content_from,
   MoveTo(from);
   Remove(to - from);
   const Origin generated = Generated();
-  Insert(Piece{kDelimiter, generated});
-  Insert(Piece{pieces[1].size(), CodeAt(pieces[1])});
+  Insert(kDelimiter, generated);
+  Insert(pieces[1].size(), CodeAt(pieces[1]));
   for (size_t i = 2; i < pieces.size(); ++i) {
-    Insert(Piece{kDelimiter, generated});
-    for (const Piece& piece : content_) Insert(piece);
-    Insert(Piece{kDelimiter, generated});
-    Insert(Piece{pieces[i].size(), CodeAt(pieces[i])});
+    Insert(kDelimiter, generated);
+    for (const Piece& piece : content_) Insert(piece.length, piece.origin);
+    Insert(kDelimiter, generated);
+    Insert(pieces[i].size(), CodeAt(pieces[i]));
   }
-  Insert(Piece{kDelimiter, generated});
+  Insert(kDelimiter, generated);
 }
 
 PageOrigins OriginRecorder::Finish() {
   PageOrigins origins = std::move(origins_);
   origins_ = PageOrigins();
+  // The pieces after the split join those before it, and the list becomes
+  // the runs where it lies: neighbours that follow on from each other are
+  // merged and each run learns its start.
+  std::vector<Piece> runs = std::move(before_);
+  runs.reserve(runs.size() + after_.size());
+  runs.insert(runs.end(), after_.rbegin(), after_.rend());
+  size_t kept = 0;
   size_t start = 0;
-  Reserve(origins.runs, split_ + (pieces_.size() - gap_end_));
-  auto add = [&](const Piece& piece) {
-    if (!origins.runs.empty()) {
-      OriginRun& last = origins.runs.back();
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const Piece piece = runs[i];
+    start += piece.length;
+    if (kept > 0) {
+      Piece& last = runs[kept - 1];
       if (Continues(last.origin, last.length, piece.origin)) {
         last.length += piece.length;
-        start += piece.length;
-        return;
+        continue;
       }
     }
-    origins.runs.push_back(OriginRun{start, piece.length, piece.origin});
-    start += piece.length;
-  };
-  for (size_t i = 0; i < split_; ++i) add(pieces_[i]);
-  for (size_t i = gap_end_; i < pieces_.size(); ++i) add(pieces_[i]);
-  pieces_.clear();
-  split_ = gap_end_ = split_pos_ = 0;
+    runs[kept++] = OriginRun{start - piece.length, piece.length, piece.origin};
+  }
+  runs.resize(kept);
+  origins.runs = std::move(runs);
+  before_ = std::vector<Piece>();
+  after_ = std::vector<Piece>();
+  split_pos_ = 0;
   return origins;
 }
 
 Origin OriginRecorder::OriginAt(size_t at) {
   MoveTo(at);
-  return pieces_[gap_end_].origin;
+  return after_.back().origin;
 }
 
 void OriginRecorder::Collect(size_t from, size_t to, std::vector<Piece>& out) {
   if (from >= to) return;
   MoveTo(from);
-  for (size_t i = gap_end_, at = from; at < to; ++i) {
-    const size_t n = std::min(pieces_[i].length, to - at);
-    Append(out, n, pieces_[i].origin);
+  for (size_t i = after_.size(), at = from; at < to;) {
+    const Piece& piece = after_[--i];
+    const size_t n = std::min(piece.length, to - at);
+    Append(out, n, piece.origin);
     at += n;
   }
 }
 
 void OriginRecorder::MoveTo(size_t pos) {
   while (split_pos_ > pos) {
-    const Piece piece = pieces_[--split_];
+    const Piece piece = before_.back();
+    before_.pop_back();
     split_pos_ -= piece.length;
-    pieces_[--gap_end_] = piece;
+    after_.push_back(piece);
   }
   while (split_pos_ < pos) {
     const size_t take = pos - split_pos_;
-    if (pieces_[gap_end_].length <= take) {
-      split_pos_ += pieces_[gap_end_].length;
-      pieces_[split_++] = pieces_[gap_end_++];
+    Piece& next = after_.back();
+    if (next.length <= take) {
+      split_pos_ += next.length;
+      before_.push_back(next);
+      after_.pop_back();
       continue;
     }
     // `pos` falls inside the next piece: it is cut there.
-    MakeRoom();
-    Piece& next = pieces_[gap_end_];
-    pieces_[split_++] = Piece{take, next.origin};
+    const Piece head = Make(take, next.origin);
     next.length -= take;
     next.origin = Advanced(next.origin, take);
+    before_.push_back(head);
     split_pos_ += take;
   }
 }
 
 void OriginRecorder::Remove(size_t length) {
   while (length > 0) {
-    Piece& next = pieces_[gap_end_];
+    Piece& next = after_.back();
     if (next.length <= length) {
       length -= next.length;
-      ++gap_end_;
+      after_.pop_back();
     } else {
       next.length -= length;
       next.origin = Advanced(next.origin, length);
       length = 0;
     }
   }
-}
-
-void OriginRecorder::Grow() {
-  const size_t after = pieces_.size() - gap_end_;
-  pieces_.resize(2 * pieces_.size() + 16);
-  std::move_backward(pieces_.begin() + static_cast<ptrdiff_t>(gap_end_),
-                     pieces_.begin() + static_cast<ptrdiff_t>(gap_end_ + after), pieces_.end());
-  gap_end_ = pieces_.size() - after;
 }
 
 }  // namespace vz

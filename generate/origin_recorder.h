@@ -1,10 +1,11 @@
 // Records, beside the edits of a page text, where each of its characters
 // came from (generate/origins.h), for the expansion to call as it edits.
 //
-// The origins are kept as a list of runs with a gap at the place of the last
+// The origins are kept as a list of runs split at the place of the last
 // edit, the way the page text keeps its characters: expansions move forward
 // through the page, so an edit costs about the runs between it and the one
-// before, not the length of the list.
+// before, not the length of the list. The runs before the split become the
+// page's runs in place, and memory is only touched as runs are made.
 //
 //   OriginRecorder recorder(template_text.size());
 //   recorder.StartRow(0, u"box", code);
@@ -57,10 +58,10 @@ class OriginRecorder {
   PageOrigins Finish();
 
  private:
-  struct Piece {
-    size_t length;
-    Origin origin;
-  };
+  // A run of characters of one origin; `start` is only set by Finish.
+  using Piece = OriginRun;
+
+  static Piece Make(size_t length, const Origin& origin) { return Piece{0, length, origin}; }
 
   Origin Generated() const;
   Origin CodeAt(TextView piece) const;
@@ -68,11 +69,10 @@ class OriginRecorder {
   Origin OriginAt(size_t at);
   // Appends the pieces of [from, to) of the text to `out`.
   void Collect(size_t from, size_t to, std::vector<Piece>& out);
-  // The gap buffer: pieces_[0, split_) lie before the cursor, at
-  // split_pos_; pieces_[gap_end_, end) after it.
+  // Puts the split at `pos`: before_ holds the pieces before it in order,
+  // after_ those after it in reverse order (its back is the next piece).
   void MoveTo(size_t pos);
   void Remove(size_t length);
-  void Grow();
 
   // Whether characters of `next` follow on from those of a piece of
   // `length` characters of `origin`, so that both can be one run.
@@ -83,24 +83,12 @@ class OriginRecorder {
     return origin.kind == Origin::Kind::kGenerated || origin.offset + length == next.offset;
   }
 
-  void MakeRoom() {
-    if (split_ == gap_end_) Grow();
-  }
-
-  // Puts `piece` before the cursor, joined to the piece there when it
-  // follows on from it.
-  void Insert(const Piece& piece) {
-    if (piece.length == 0) return;
-    split_pos_ += piece.length;
-    if (split_ > 0) {
-      Piece& last = pieces_[split_ - 1];
-      if (Continues(last.origin, last.length, piece.origin)) {
-        last.length += piece.length;
-        return;
-      }
-    }
-    MakeRoom();
-    pieces_[split_++] = piece;
+  // Puts a piece before the split, joined to the piece there when it follows
+  // on from it.
+  void Insert(size_t length, const Origin& origin) {
+    if (length == 0) return;
+    split_pos_ += length;
+    Append(before_, length, origin);
   }
 
   static void Append(std::vector<Piece>& out, size_t length, const Origin& origin) {
@@ -108,13 +96,12 @@ class OriginRecorder {
     if (!out.empty() && Continues(out.back().origin, out.back().length, origin)) {
       out.back().length += length;
     } else {
-      out.push_back(Piece{length, origin});
+      out.push_back(Make(length, origin));
     }
   }
 
-  std::vector<Piece> pieces_;
-  size_t split_ = 0;
-  size_t gap_end_ = 0;
+  std::vector<Piece> before_;
+  std::vector<Piece> after_;
   size_t split_pos_ = 0;
 
   int32_t row_ = -1;
