@@ -75,14 +75,23 @@ size_t NextLineEnd(TextView text, size_t from, size_t end) {
       continue;
     }
     const size_t at = i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / 2;
-    if (EndsLine(text, at)) return at;
-    i = at + 1;  // the CR of a CR LF
+    if (text[at] == u'\n' || at + 1 == text.size() || text[at + 1] != u'\n') return at;
+    // The CR of a CR LF: the line ends at its LF.
+    return at + 1 < end ? at + 1 : end;
   }
 #endif
   for (; i < end; ++i) {
     if (text[i] <= u'\r' && EndsLine(text, i)) return i;
   }
   return end;
+}
+
+// The start of the first line that begins after `from` (a line end at or
+// after `from`, plus one), or kNoLine when no line begins there.
+constexpr size_t kNoLine = static_cast<size_t>(-1);
+size_t NextLineStart(TextView text, size_t from) {
+  const size_t end = NextLineEnd(text, from, text.size());
+  return end + 1 < text.size() ? end + 1 : kNoLine;
 }
 
 // The line starts of a text, for the 0-based line and column of offsets;
@@ -176,6 +185,12 @@ class Writer {
       // of its own, starting where this one ends: at the start of a line,
       // with the last place and occurrence of the runs before it.
       Writer second(trace_, generated_);
+      // Its room is taken here: memory a thread takes comes from a heap of
+      // that thread's own, which is slower to fill.
+      const size_t chars = generated_.size() - origins_.runs[split].start;
+      second.out_.Room((runs - split) * 14 + chars / 4);
+      second.kinds_.Room((runs - split) * 3);
+      second.line_lengths_.reserve(chars / 16);
       std::exception_ptr failure;
       std::thread thread([&] {
         try {
@@ -374,6 +389,7 @@ class Writer {
   // before it as a writer of those would have left them.
   void AddRuns(size_t first, size_t last) {
     if (first > 0) ContinueAfter(first);
+    next_line_ = NextLineStart(generated_, line_start_);
     for (size_t r = first; r < last; ++r) AddRun(origins_.runs[r]);
   }
 
@@ -412,26 +428,37 @@ class Writer {
     return o.kind == Origin::Kind::kGenerated ? TagPlace(o.occurrence) : PlaceOf(o, 0);
   }
 
+  // A segment where the run starts and one where each line starts inside it;
+  // a line that starts where the run ends begins before the next run's.
   void AddRun(const OriginRun& run) {
     const Origin& o = run.origin;
-    const bool copy = !o.converted && o.kind != Origin::Kind::kGenerated;
-    uint8_t kind = o.kind == Origin::Kind::kTemplate ? map_format::kTemplateText
-                   : o.kind == Origin::Kind::kCode   ? map_format::kCodeText
-                                                     : map_format::kGeneratedText;
-    if (o.converted) kind += map_format::kConverted;
-    Place fixed;
-    if (!copy) fixed = o.kind == Origin::Kind::kGenerated ? TagPlace(o.occurrence) : PlaceOf(o, 0);
     const size_t end = run.start + run.length;
-    size_t at = run.start;
-    for (;;) {
-      AddSegment(at, copy ? PlaceOf(o, at - run.start) : fixed, kind, o.occurrence);
-      // The next line that starts inside the run.
-      at = NextLineEnd(generated_, at, end);
-      if (at == end) return;
-      ++at;
-      if (at == generated_.size()) return;  // no line after the last line end
-      NewLine(at);
-      if (at == end) return;
+    if (!o.converted && o.kind != Origin::Kind::kGenerated) {
+      const uint8_t kind =
+          o.kind == Origin::Kind::kTemplate ? map_format::kTemplateText : map_format::kCodeText;
+      AddSegment(run.start, PlaceOf(o, 0), kind, o.occurrence);
+      while (next_line_ < end) {
+        NewLine(next_line_);
+        AddSegment(next_line_, PlaceOf(o, next_line_ - run.start), kind, o.occurrence);
+        next_line_ = NextLineStart(generated_, next_line_);
+      }
+    } else {
+      uint8_t kind = o.kind == Origin::Kind::kTemplate ? map_format::kTemplateText
+                     : o.kind == Origin::Kind::kCode   ? map_format::kCodeText
+                                                       : map_format::kGeneratedText;
+      if (o.converted) kind += map_format::kConverted;
+      const Place fixed =
+          o.kind == Origin::Kind::kGenerated ? TagPlace(o.occurrence) : PlaceOf(o, 0);
+      AddSegment(run.start, fixed, kind, o.occurrence);
+      while (next_line_ < end) {
+        NewLine(next_line_);
+        AddSegment(next_line_, fixed, kind, o.occurrence);
+        next_line_ = NextLineStart(generated_, next_line_);
+      }
+    }
+    if (next_line_ == end) {
+      NewLine(end);
+      next_line_ = NextLineStart(generated_, end);
     }
   }
 
@@ -525,6 +552,7 @@ class Writer {
   Sink kinds_;
   std::vector<size_t> line_lengths_;
   size_t line_start_ = 0;
+  size_t next_line_ = kNoLine;  // the start of the next line after the last segment
   bool first_in_line_ = true;
   int64_t previous_column_ = 0;
   Place previous_{0, 0, 0, 0};
