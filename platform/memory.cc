@@ -1,11 +1,13 @@
 #include "platform/memory.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +23,7 @@ namespace {
 
 constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
 constexpr uintptr_t kSmallPage = uintptr_t{4} << 10;
+constexpr int kDefaultTopPad = 128 << 10;  // glibc's M_TOP_PAD
 
 // Has the kernel supply the small pages of [from, to) now.
 void Populate(uintptr_t from, uintptr_t to) {
@@ -64,6 +67,24 @@ void PrepareLargeBuffer(void* data, size_t bytes) {
     return;
   }
   Populate(begin, end);
+}
+
+void UseHugePagesForHeap(size_t bytes) {
+  if (!HugePagesOnRequest()) return;
+  // The allocator takes its pad beyond a request whenever the heap grows:
+  // one request that makes it grow takes the `bytes` at once.
+  void* const top = sbrk(0);
+  if (top == reinterpret_cast<void*>(-1)) return;
+  const uintptr_t before = reinterpret_cast<uintptr_t>(top);
+  mallopt(M_TOP_PAD, static_cast<int>(std::min<size_t>(bytes, INT_MAX)));
+  void* volatile grow = std::malloc(size_t{1} << 20);
+  std::free(grow);
+  mallopt(M_TOP_PAD, kDefaultTopPad);
+  const uintptr_t after = reinterpret_cast<uintptr_t>(sbrk(0));
+  const uintptr_t first = (before + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t last = after & ~(kHugePage - 1);
+  if (last <= first) return;
+  madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 void ReserveText(Text& s, size_t capacity) {

@@ -25,6 +25,16 @@ inline constexpr size_t kHugeBufferBytes = size_t{4} << 20;
 // nothing happens. Does nothing below kLargeBufferBytes.
 void PrepareLargeBuffer(void* data, size_t bytes);
 
+// For a program's start: has the heap the allocator keeps for the main thread
+// come in huge pages from here on, where the system gives them on request.
+// The next `bytes` of the heap are taken now (address only: nothing is
+// touched) and advised, so that every buffer carved from them, large or
+// small, is faulted in 2 MB at a time. The allocator must not hand the top of
+// its heap back before `bytes` are in use (M_TRIM_THRESHOLD above `bytes`).
+// Does nothing where the system offers no huge pages on request or the
+// allocator keeps no such heap.
+void UseHugePagesForHeap(size_t bytes);
+
 }  // namespace vz
 
 #endif  // VAVIZAR_PLATFORM_MEMORY_H_
