@@ -29,35 +29,41 @@ using map_format::EndsLine;
 class Sink {
  public:
   char* Room(size_t extra) {
-    if (used_ + extra > text_.size()) Grow(std::max(text_.size() * 2, used_ + extra));
-    return text_.data() + used_;
+    if (static_cast<size_t>(end_ - at_) < extra) Grow(extra);
+    return at_;
   }
-  void Done(const char* end) { used_ = static_cast<size_t>(end - text_.data()); }
-  // A large map's memory comes in huge pages as it is written, not a fault
-  // every 4 KB.
-  void Grow(size_t size) {
-    text_.reserve(size);
-    PrepareLargeBuffer(text_.data() + text_.size(), text_.capacity() - text_.size());
-    text_.resize(size);
-  }
+  void Done(char* end) { at_ = end; }
+  void Put(char c) { *Room(1) = c, ++at_; }
   void Append(std::string_view s) {
     char* at = Room(s.size());
     std::memcpy(at, s.data(), s.size());
-    Done(at + s.size());
+    at_ = at + s.size();
   }
   void Number(int64_t n) {
     char* at = Room(24);
-    Done(std::to_chars(at, at + 24, n).ptr);
+    at_ = std::to_chars(at, at + 24, n).ptr;
   }
-  std::string_view View() const { return std::string_view(text_.data(), used_); }
+  size_t size() const { return at_ == nullptr ? 0 : static_cast<size_t>(at_ - text_.data()); }
+  std::string_view View() const { return std::string_view(text_.data(), size()); }
+  // Forgets the last `n` bytes.
+  void Drop(size_t n) { at_ -= n; }
   std::string Take() {
-    text_.resize(used_);
+    text_.resize(size());
+    at_ = end_ = nullptr;
     return std::move(text_);
   }
 
  private:
+  void Grow(size_t extra) {
+    const size_t used = size();
+    text_.resize(std::max(text_.size() * 2, used + extra));
+    at_ = text_.data() + used;
+    end_ = text_.data() + text_.size();
+  }
+
   std::string text_;
-  size_t used_ = 0;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
 };
 
 // The first index in [from, end) of `text` where a line ends, or `end`.
@@ -190,7 +196,7 @@ class Writer {
       const size_t chars = generated_.size() - origins_.runs[split].start;
       second.out_.Room((runs - split) * 14 + chars / 4);
       second.kinds_.Room((runs - split) * 3);
-      second.line_lengths_.reserve(chars / 16);
+      second.lines_.Room(chars / 8);
       std::exception_ptr failure;
       std::thread thread([&] {
         try {
@@ -209,13 +215,16 @@ class Writer {
       if (failure) std::rethrow_exception(failure);
       out_.Append(second.out_.View());
       kinds_.Append(second.kinds_.View());
-      line_lengths_.insert(line_lengths_.end(), second.line_lengths_.begin(),
-                           second.line_lengths_.end());
+      lines_.Append(second.lines_.View());
       line_start_ = second.line_start_;
     } else {
       AddRuns(0, runs);
     }
-    if (line_start_ < generated_.size()) line_lengths_.push_back(generated_.size() - line_start_);
+    if (line_start_ < generated_.size()) {
+      lines_.Number(static_cast<int64_t>(generated_.size() - line_start_));
+    } else if (lines_.size() > 0) {
+      lines_.Drop(1);  // the comma after the last
+    }
     WriteExtension();
     return out_.Take();
   }
@@ -371,6 +380,7 @@ class Writer {
     out_.Room(head.size() + origins_.runs.size() * 14 + generated_.size() / 4);
     out_.Append(head);
     kinds_.Room(origins_.runs.size() * 3);
+    lines_.Room(generated_.size() / 8);
   }
 
   // A run near the middle that starts a line (after a line end), or the
@@ -463,14 +473,11 @@ class Writer {
   }
 
   void NewLine(size_t start) {
-    line_lengths_.push_back(start - line_start_);
+    lines_.Number(static_cast<int64_t>(start - line_start_));
+    lines_.Put(',');
     line_start_ = start;
-    char* at = out_.Room(1);
-    *at = ';';
-    out_.Done(at + 1);
-    at = kinds_.Room(1);
-    *at = ';';
-    kinds_.Done(at + 1);
+    out_.Put(';');
+    kinds_.Put(';');
     previous_column_ = 0;
     first_in_line_ = true;
   }
@@ -512,10 +519,7 @@ class Writer {
       out_.Number(int64_t{origins_.rows[i].row} + 1);
     }
     out_.Append("],\"lines\":[");
-    for (size_t i = 0; i < line_lengths_.size(); ++i) {
-      if (i > 0) out_.Append(",");
-      out_.Number(static_cast<int64_t>(line_lengths_[i]));
-    }
+    out_.Append(lines_.View());
     out_.Append("],\"kinds\":\"");
     out_.Append(kinds_.View());
     out_.Append("\",\"occurrences\":[");
@@ -550,7 +554,7 @@ class Writer {
 
   Sink out_;
   Sink kinds_;
-  std::vector<size_t> line_lengths_;
+  Sink lines_;  // the lengths of the lines so far, each followed by a comma
   size_t line_start_ = 0;
   size_t next_line_ = kNoLine;  // the start of the next line after the last segment
   bool first_in_line_ = true;
