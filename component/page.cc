@@ -205,13 +205,13 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, Pa
         BstrCodeBuffer buffer;
         const size_t length = ExecuteCodeInto(asp.view(), buffer);
         if (trace != nullptr)
-          trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));
+          trace->origins.runs = ExecuteCodeOrigins(asp.view(), trace->origins.runs);
         *result = buffer.Finish(length).Detach();
         return com::S_OK;
       }
       code = ExecuteCodeOf(asp.view());
       if (trace != nullptr)
-        trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));
+        trace->origins.runs = ExecuteCodeOrigins(asp.view(), trace->origins.runs);
     } catch (...) {
       AppendError(m_Errors, Text());
       code.clear();

@@ -249,6 +249,59 @@ class RunFinder {
   size_t last_ = 0;
 };
 
+// Carries the origins of the server-page text through execute-code runs
+// given in order, appending the result to `out`.
+class Composer {
+ public:
+  Composer(const std::vector<OriginRun>& server_page_runs, std::vector<OriginRun>& out)
+      : server_page_runs_(server_page_runs), finder_(server_page_runs), out_(out) {}
+
+  void Add(const ExecRun& exec) {
+    if (!exec.copied) {
+      Origin origin;  // position 0 of an empty text: the template's start
+      if (!server_page_runs_.empty() || exec.source != 0)
+        origin = OriginAt(finder_.Find(exec.source), exec.source);
+      origin.converted = true;
+      out_.push_back({exec.start, exec.length, origin});
+      return;
+    }
+    // A copy takes the origins of what it copies, run by run.
+    for (size_t done = 0; done < exec.length;) {
+      const size_t at = exec.source + done;
+      const OriginRun& run = finder_.Find(at);
+      const size_t take = std::min(exec.length - done, run.start + run.length - at);
+      Append(out_, {exec.start + done, take, OriginAt(run, at)});
+      done += take;
+    }
+  }
+
+ private:
+  const std::vector<OriginRun>& server_page_runs_;
+  RunFinder finder_;
+  std::vector<OriginRun>& out_;
+};
+
+// Composes the runs of a scan as it makes them, with no list of its own.
+class ComposedRuns {
+ public:
+  ComposedRuns(const std::vector<OriginRun>& server_page_runs, std::vector<OriginRun>& out)
+      : composer_(server_page_runs, out) {}
+
+  void Copy(size_t from, size_t to) {
+    if (to == from) return;
+    composer_.Add({end_, to - from, true, from});
+    end_ += to - from;
+  }
+  void Write(size_t length, size_t source) {
+    composer_.Add({end_, length, false, source});
+    end_ += length;
+  }
+
+ private:
+  Composer composer_;
+  size_t end_ = 0;
+};
+
 // The runs of the execute code of `text`, as ExecuteCodeOf scans it.
 template <class Runs>
 void ScanRuns(Runs& runs, TextView text) {
@@ -295,25 +348,20 @@ std::vector<OriginRun> ComposeOrigins(const std::vector<OriginRun>& server_page_
   // Each copy is cut at most once at each border between server-page runs,
   // as no character is copied twice.
   out.reserve(exec_runs.size() + server_page_runs.size());
-  RunFinder finder(server_page_runs);
-  for (const ExecRun& exec : exec_runs) {
-    if (!exec.copied) {
-      Origin origin;  // position 0 of an empty text: the template's start
-      if (!server_page_runs.empty() || exec.source != 0)
-        origin = OriginAt(finder.Find(exec.source), exec.source);
-      origin.converted = true;
-      out.push_back({exec.start, exec.length, origin});
-      continue;
-    }
-    // A copy takes the origins of what it copies, run by run.
-    for (size_t done = 0; done < exec.length;) {
-      const size_t at = exec.source + done;
-      const OriginRun& run = finder.Find(at);
-      const size_t take = std::min(exec.length - done, run.start + run.length - at);
-      Append(out, {exec.start + done, take, OriginAt(run, at)});
-      done += take;
-    }
-  }
+  Composer composer(server_page_runs, out);
+  for (const ExecRun& exec : exec_runs) composer.Add(exec);
+  return out;
+}
+
+std::vector<OriginRun> ExecuteCodeOrigins(TextView server_page,
+                                          const std::vector<OriginRun>& server_page_runs) {
+  RunCount count;
+  ScanRuns(count, server_page);
+  CheckTextLength(static_cast<int64_t>(count.end()));
+  std::vector<OriginRun> out;
+  out.reserve(count.count() + server_page_runs.size());
+  ComposedRuns runs(server_page_runs, out);
+  ScanRuns(runs, server_page);
   return out;
 }
 

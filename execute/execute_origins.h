@@ -76,6 +76,11 @@ std::vector<ExecRun> ExecuteCodeRuns(TextView server_page);
 std::vector<OriginRun> ComposeOrigins(const std::vector<OriginRun>& server_page_runs,
                                       const std::vector<ExecRun>& exec_runs);
 
+// ComposeOrigins(server_page_runs, ExecuteCodeRuns(server_page)) in one
+// scan, without the list of execute-code runs between.
+std::vector<OriginRun> ExecuteCodeOrigins(TextView server_page,
+                                          const std::vector<OriginRun>& server_page_runs);
+
 }  // namespace vz
 
 #endif  // VAVIZAR_EXECUTE_EXECUTE_ORIGINS_H_

@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     page_runs.push_back(run);
   }
   const std::vector<vz::OriginRun> origins = vz::ComposeOrigins(page_runs, runs);
+  if (vz::ExecuteCodeOrigins(page, page_runs) != origins)
+    Fail(page, "one scan and the composed runs differ");
   // Both lists are ascending: walk them together.
   size_t k = 0;
   for (const vz::ExecRun& run : runs) {

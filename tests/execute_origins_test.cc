@@ -200,6 +200,8 @@ TEST(ComposeOrigins, CopiesTakeTheirSourcesOriginsAndWrittenRunsTheirCharacters)
     const std::vector<OriginRun> page_runs = RandomOrigins(rng, page.size());
     const std::vector<ExecRun> exec_runs = ExecuteCodeRuns(page);
     const std::vector<OriginRun> runs = ComposeOrigins(page_runs, exec_runs);
+    // The one-scan form the component uses gives the same.
+    ASSERT_EQ(ExecuteCodeOrigins(page, page_runs), runs);
 
     size_t end = 0;
     for (size_t k = 0; k < runs.size(); ++k) {
@@ -237,6 +239,7 @@ TEST(ComposeOrigins, EmptyTextAndSourceOutsideTheOrigins) {
   start.converted = true;
   const std::vector<OriginRun> empty = {{0, 16, start}, {16, 1, start}};
   EXPECT_EQ(ComposeOrigins({}, ExecuteCodeRuns(u"")), empty);
+  EXPECT_EQ(ExecuteCodeOrigins(u"", {}), empty);
 
   const std::vector<OriginRun> one = {{0, 1, Origin{}}};
   try {
