@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "platform/memory.h"
@@ -25,7 +26,8 @@ namespace {
 using map_format::EndsLine;
 
 // Text written by pointer: Room(n) gives a place for n more bytes, Done(end)
-// keeps what was written up to `end`. Grows geometrically.
+// keeps what was written up to `end`. Grows geometrically; room that is
+// never written is never touched.
 class Sink {
  public:
   char* Room(size_t extra) {
@@ -43,25 +45,23 @@ class Sink {
     char* at = Room(24);
     at_ = std::to_chars(at, at + 24, n).ptr;
   }
-  size_t size() const { return at_ == nullptr ? 0 : static_cast<size_t>(at_ - text_.data()); }
-  std::string_view View() const { return std::string_view(text_.data(), size()); }
+  size_t size() const { return static_cast<size_t>(at_ - data_.get()); }
+  std::string_view View() const { return std::string_view(data_.get(), size()); }
   // Forgets the last `n` bytes.
   void Drop(size_t n) { at_ -= n; }
-  std::string Take() {
-    text_.resize(size());
-    at_ = end_ = nullptr;
-    return std::move(text_);
-  }
 
  private:
   void Grow(size_t extra) {
     const size_t used = size();
-    text_.resize(std::max(text_.size() * 2, used + extra));
-    at_ = text_.data() + used;
-    end_ = text_.data() + text_.size();
+    const size_t capacity = std::max(2 * static_cast<size_t>(end_ - data_.get()), used + extra);
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    if (used > 0) std::memcpy(bigger.get(), data_.get(), used);
+    data_ = std::move(bigger);
+    at_ = data_.get() + used;
+    end_ = data_.get() + capacity;
   }
 
-  std::string text_;
+  std::unique_ptr<char[]> data_;
   char* at_ = nullptr;
   char* end_ = nullptr;
 };
@@ -159,6 +159,15 @@ std::string Named(const char* what, size_t number) {
   return name;
 }
 
+// Whether `text` stands in a JSON string as it is, one byte a character:
+// printable ASCII without quotes or backslashes.
+bool PlainAscii(TextView text) {
+  for (char16_t c : text) {
+    if (c < 0x20 || c >= 0x7F || c == u'"' || c == u'\\') return false;
+  }
+  return true;
+}
+
 // Appends `text` as a JSON string; ASCII, the usual case, without a
 // conversion.
 void AppendJsonText(std::string& out, TextView text) {
@@ -190,7 +199,8 @@ class Writer {
       // The runs from the split on are written by a second writer on a thread
       // of its own, starting where this one ends: at the start of a line,
       // with the last place and occurrence of the runs before it.
-      Writer second(trace_, generated_);
+      std::optional<Writer> second_writer;
+      Writer& second = second_writer.emplace(trace_, generated_);
       // Its room is taken here: memory a thread takes comes from a heap of
       // that thread's own, which is slower to fill.
       const size_t chars = generated_.size() - origins_.runs[split].start;
@@ -213,23 +223,55 @@ class Writer {
       }
       thread.join();
       if (failure) std::rethrow_exception(failure);
-      out_.Append(second.out_.View());
-      kinds_.Append(second.kinds_.View());
-      lines_.Append(second.lines_.View());
-      line_start_ = second.line_start_;
-    } else {
-      AddRuns(0, runs);
+      return Finish(&second);
     }
-    if (line_start_ < generated_.size()) {
-      lines_.Number(static_cast<int64_t>(generated_.size() - line_start_));
-    } else if (lines_.size() > 0) {
-      lines_.Drop(1);  // the comma after the last
-    }
-    WriteExtension();
-    return out_.Take();
+    AddRuns(0, runs);
+    return Finish(nullptr);
   }
 
  private:
+  // The map: the head and segments of this writer and of the `second` that
+  // wrote the runs after its own (if any), then the extension.
+  std::string Finish(Writer* second) {
+    Writer& last = second != nullptr ? *second : *this;
+    if (last.line_start_ < generated_.size()) {
+      last.lines_.Number(static_cast<int64_t>(generated_.size() - last.line_start_));
+    } else if (last.lines_.size() > 0) {
+      last.lines_.Drop(1);  // the comma after the last
+    }
+    Sink rows;
+    WriteRows(rows);
+    Sink occurrences;
+    WriteOccurrences(occurrences);
+    const std::string version = std::to_string(map_format::kExtensionVersion);
+    std::string_view empty;
+    const std::string_view pieces[] = {
+        out_.View(),
+        second != nullptr ? second->out_.View() : empty,
+        "\",\"",
+        map_format::kExtension,
+        "\":{\"version\":",
+        version,
+        ",\"rows\":[",
+        rows.View(),
+        "],\"lines\":[",
+        lines_.View(),
+        second != nullptr ? second->lines_.View() : empty,
+        "],\"kinds\":\"",
+        kinds_.View(),
+        second != nullptr ? second->kinds_.View() : empty,
+        "\",\"occurrences\":[",
+        occurrences.View(),
+        "]}}\n",
+    };
+    size_t size = 0;
+    for (std::string_view piece : pieces) size += piece.size();
+    std::string map;
+    map.reserve(size);
+    for (std::string_view piece : pieces) map += piece;
+    return map;
+  }
+
   // The index of `row` among the rows applied, or -1.
   int32_t RowIndex(int32_t row) const {
     if (row == cached_row_) return cached_index_;
@@ -508,40 +550,48 @@ class Writer {
     previous_occurrence_ = occurrence;
   }
 
-  void WriteExtension() {
-    out_.Append("\",\"");
-    out_.Append(map_format::kExtension);
-    out_.Append("\":{\"version\":");
-    out_.Number(map_format::kExtensionVersion);
-    out_.Append(",\"rows\":[");
+  void WriteRows(Sink& out) const {
     for (size_t i = 0; i < origins_.rows.size(); ++i) {
-      if (i > 0) out_.Append(",");
-      out_.Number(int64_t{origins_.rows[i].row} + 1);
+      if (i > 0) out.Put(',');
+      out.Number(int64_t{origins_.rows[i].row} + 1);
     }
-    out_.Append("],\"lines\":[");
-    out_.Append(lines_.View());
-    out_.Append("],\"kinds\":\"");
-    out_.Append(kinds_.View());
-    out_.Append("\",\"occurrences\":[");
-    std::string tag;
+  }
+
+  void WriteOccurrences(Sink& out) {
+    std::string escaped;
+    out.Room(origins_.occurrences.size() * 48);
     for (size_t k = 0; k < origins_.occurrences.size(); ++k) {
       const Occurrence& o = origins_.occurrences[k];
       const Place place = PlaceOf(TagOrigin(o), 0);
-      out_.Append(k > 0 ? ",[" : "[");
+      // Three numbers and their commas, the tag's quotes, two more numbers,
+      // the brackets: at most 6 * 21 bytes besides the tag.
+      char* at = out.Room(128 + o.tag.size());
+      if (k > 0) *at++ = ',';
+      *at++ = '[';
       for (int64_t n : {int64_t{place.source}, place.line, place.column}) {
-        out_.Number(n);
-        out_.Append(",");
+        at = std::to_chars(at, at + 21, n).ptr;
+        *at++ = ',';
       }
-      tag.clear();
-      AppendJsonText(tag, o.tag);
-      out_.Append(tag);
-      out_.Append(",");
-      out_.Number(RowIndex(o.row));
-      out_.Append(",");
-      out_.Number(o.at.kind == Origin::Kind::kTemplate ? -1 : o.at.occurrence);
-      out_.Append("]");
+      if (PlainAscii(o.tag)) {
+        *at++ = '"';
+        for (char16_t c : o.tag) *at++ = static_cast<char>(c);
+        *at++ = '"';
+      } else {
+        out.Done(at);
+        escaped.clear();
+        AppendJsonText(escaped, o.tag);
+        out.Append(escaped);
+        at = out.Room(128);
+      }
+      *at++ = ',';
+      at = std::to_chars(at, at + 21, int64_t{RowIndex(o.row)}).ptr;
+      *at++ = ',';
+      at = std::to_chars(at, at + 21,
+                         int64_t{o.at.kind == Origin::Kind::kTemplate ? -1 : o.at.occurrence})
+               .ptr;
+      *at++ = ']';
+      out.Done(at);
     }
-    out_.Append("]}}\n");
   }
 
   const PageTrace& trace_;
