@@ -355,11 +355,11 @@ std::vector<OriginRun> ComposeOrigins(const std::vector<OriginRun>& server_page_
 
 std::vector<OriginRun> ExecuteCodeOrigins(TextView server_page,
                                           const std::vector<OriginRun>& server_page_runs) {
-  RunCount count;
-  ScanRuns(count, server_page);
-  CheckTextLength(static_cast<int64_t>(count.end()));
   std::vector<OriginRun> out;
-  out.reserve(count.count() + server_page_runs.size());
+  // Room for more runs than pages of HTML and code make (a line end or a
+  // quote every few characters): room never written costs nothing, and
+  // growing costs a copy.
+  out.reserve(server_page.size() / 4 + server_page_runs.size() + 2);
   ComposedRuns runs(server_page_runs, out);
   ScanRuns(runs, server_page);
   return out;

@@ -77,7 +77,8 @@ std::vector<OriginRun> ComposeOrigins(const std::vector<OriginRun>& server_page_
                                       const std::vector<ExecRun>& exec_runs);
 
 // ComposeOrigins(server_page_runs, ExecuteCodeRuns(server_page)) in one
-// scan, without the list of execute-code runs between.
+// scan, without the list of execute-code runs between. REQUIRES: the
+// execute code of `server_page` was made (it is not checked for length).
 std::vector<OriginRun> ExecuteCodeOrigins(TextView server_page,
                                           const std::vector<OriginRun>& server_page_runs);
 
