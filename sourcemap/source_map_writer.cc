@@ -191,7 +191,6 @@ class Writer {
   std::string Write(std::string_view file, std::string_view template_source, size_t parallel_runs) {
     CheckRows();
     CheckOccurrences();
-    CheckRuns();
     WriteHead(file, template_source);
     const size_t runs = origins_.runs.size();
     const size_t split = runs >= parallel_runs ? SplitPoint() : runs;
@@ -333,29 +332,41 @@ class Writer {
     }
   }
 
-  void CheckRuns() const {
-    size_t expected = 0;
-    for (size_t i = 0; i < origins_.runs.size(); ++i) {
-      const OriginRun& run = origins_.runs[i];
-      if (run.length == 0) Inconsistent(Named("run", i) + " is empty");
-      if (run.start != expected)
-        Inconsistent(Named("run", i) + " starts at " + Str(run.start) + ", not at " +
-                     Str(expected));
-      if (run.length > generated_.size() - run.start)
-        Inconsistent(Named("run", i) + " ends past the end of the page (" + Str(generated_.size()) +
-                     " characters)");
-      expected = run.start + run.length;
-      if (run.origin.kind == Origin::Kind::kGenerated) {
-        if (run.origin.occurrence < 0 ||
-            static_cast<size_t>(run.origin.occurrence) >= origins_.occurrences.size())
-          Inconsistent(Named("run", i) + " names occurrence " + Str(run.origin.occurrence) +
-                       ", which is not there");
-      } else {
-        CheckPlace(run.origin, run.origin.converted ? 0 : run.length, "run", i);
-      }
+  // Checks run `i`, which should start at `expected`; returns where it ends.
+  size_t CheckRun(size_t i, size_t expected) const {
+    const OriginRun& run = origins_.runs[i];
+    if (run.length == 0) Inconsistent(Named("run", i) + " is empty");
+    if (run.start != expected)
+      Inconsistent(Named("run", i) + " starts at " + Str(run.start) + ", not at " + Str(expected));
+    if (run.length > generated_.size() - run.start)
+      Inconsistent(Named("run", i) + " ends past the end of the page (" + Str(generated_.size()) +
+                   " characters)");
+    if (run.origin.kind == Origin::Kind::kGenerated) {
+      if (run.origin.occurrence < 0 ||
+          static_cast<size_t>(run.origin.occurrence) >= origins_.occurrences.size())
+        Inconsistent(Named("run", i) + " names occurrence " + Str(run.origin.occurrence) +
+                     ", which is not there");
+    } else {
+      CheckPlace(run.origin, run.origin.converted ? 0 : run.length, "run", i);
     }
-    if (expected != generated_.size())
-      Inconsistent("the runs cover " + Str(expected) + " characters of a page of " +
+    return run.start + run.length;
+  }
+
+  // Whether run `i` would pass CheckRun where it starts.
+  bool Sound(size_t i) const {
+    const OriginRun& run = origins_.runs[i];
+    if (run.start > generated_.size()) return false;
+    try {
+      CheckRun(i, run.start);
+      return true;
+    } catch (const SourceMapError&) {
+      return false;
+    }
+  }
+
+  void CheckCover(size_t end) const {
+    if (end != generated_.size())
+      Inconsistent("the runs cover " + Str(end) + " characters of a page of " +
                    Str(generated_.size()));
   }
 
@@ -430,8 +441,9 @@ class Writer {
   size_t SplitPoint() const {
     const size_t runs = origins_.runs.size();
     for (size_t m = runs / 2; m < runs; ++m) {
-      const size_t start = origins_.runs[m].start;
-      if (start > 0 && map_format::EndsLine(generated_, start - 1)) return m;
+      const size_t start = origins_.runs[m].start;  // not checked yet
+      if (start > 0 && start <= generated_.size() && map_format::EndsLine(generated_, start - 1))
+        return m;
     }
     return runs;
   }
@@ -439,16 +451,31 @@ class Writer {
   // The segments of runs [first, last). When `first` is not the first run,
   // it starts a line, and the deltas go on from the last segment of the runs
   // before it as a writer of those would have left them.
+  // Each run is checked before it is written; a run the checks fail raises
+  // SourceMapError, and the runs before it are the same as the ones a check
+  // of every run first would have passed.
   void AddRuns(size_t first, size_t last) {
-    if (first > 0) ContinueAfter(first);
+    const std::vector<OriginRun>& runs = origins_.runs;
+    size_t end = 0;
+    if (first > 0) {
+      ContinueAfter(first);
+      end = runs[first - 1].start + runs[first - 1].length;
+    }
     next_line_ = NextLineStart(generated_, line_start_);
-    for (size_t r = first; r < last; ++r) AddRun(origins_.runs[r]);
+    for (size_t r = first; r < last; ++r) {
+      end = CheckRun(r, end);
+      AddRun(runs[r]);
+    }
+    if (last == runs.size()) CheckCover(end);
   }
 
   // Puts this writer where one that wrote runs [0, first) would stand.
+  // The runs before `first` are another writer's to check: one that fails
+  // leaves this writer where it stands, as that writer's failure wins.
   void ContinueAfter(size_t first) {
     const std::vector<OriginRun>& runs = origins_.runs;
     line_start_ = runs[first].start;
+    if (!Sound(first - 1)) return;
     // The last segment before: at the last line start inside the run before
     // (not counting the line that run ends), or at its start.
     const OriginRun& run = runs[first - 1];
@@ -465,6 +492,7 @@ class Writer {
     // The name goes on from the last segment that had one.
     previous_.name = 0;
     for (size_t r = first; r-- > 0;) {
+      if (!Sound(r)) return;
       const int32_t name = PlaceOfRun(runs[r], 0).name;
       if (name >= 0) {
         previous_.name = name;

@@ -472,15 +472,27 @@ TEST(SourceMapWriter, RefusesOriginsThatDoNotDescribeThePage) {
        "one"},
       {[](PageTrace& t) { std::swap(t.origins.rows[0], t.origins.rows[1]); },
        "page origins: the rows applied are not in ascending order at row 2"},
+      // Two faults, one in each half when the page is written in two: the
+      // first is told.
+      {[](PageTrace& t) {
+         t.origins.runs[1].start += 1;
+         t.origins.runs.back().start = size_t{1} << 60;
+       },
+       "page origins: run 1 starts at 6, not at 5"},
+      {[](PageTrace& t) { t.origins.runs.back().length = size_t{1} << 60; },
+       "page origins: run 19 ends past the end of the page (53 characters)"},
   };
   for (const auto& c : kCases) {
     PageTrace bad = good;
     c.spoil(bad);
-    try {
-      WriteSourceMap(bad, generated, "1.asp", "t.htm");
-      ADD_FAILURE() << "no error for " << c.error;
-    } catch (const SourceMapError& e) {
-      EXPECT_EQ(std::string(e.what()), c.error);
+    // Whole, and in two halves on two threads.
+    for (size_t parallel_runs : {kParallelMapRuns, size_t{2}}) {
+      try {
+        WriteSourceMap(bad, generated, "1.asp", "t.htm", parallel_runs);
+        ADD_FAILURE() << "no error for " << c.error;
+      } catch (const SourceMapError& e) {
+        EXPECT_EQ(std::string(e.what()), c.error) << parallel_runs;
+      }
     }
   }
 }
