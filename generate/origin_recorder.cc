@@ -34,6 +34,7 @@ OriginRecorder::OriginRecorder(size_t template_size) {
   const size_t room = 256 + std::min<size_t>(template_size / 8, size_t{1} << 20);
   Reserve(before_, room);
   after_.reserve(room);
+  origins_.occurrences.reserve(room / 8);
   if (template_size > 0) after_.push_back(Make(template_size, Origin{}));
 }
 

@@ -516,10 +516,15 @@ class Writer {
     if (!o.converted && o.kind != Origin::Kind::kGenerated) {
       const uint8_t kind =
           o.kind == Origin::Kind::kTemplate ? map_format::kTemplateText : map_format::kCodeText;
-      AddSegment(run.start, PlaceOf(o, 0), kind, o.occurrence);
+      // The characters are the source's, so each line that starts in the run
+      // starts the next line of the source too.
+      Place place = PlaceOf(o, 0);
+      AddSegment(run.start, place, kind, o.occurrence);
       while (next_line_ < end) {
         NewLine(next_line_);
-        AddSegment(next_line_, PlaceOf(o, next_line_ - run.start), kind, o.occurrence);
+        ++place.line;
+        place.column = 0;
+        AddSegment(next_line_, place, kind, o.occurrence);
         next_line_ = NextLineStart(generated_, next_line_);
       }
     } else {
