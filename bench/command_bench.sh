@@ -18,6 +18,8 @@
 #          about 1,000 tags, half of them with k=v and content
 #   html   10M characters of HTML with about 150,000 <%...%> blocks, no tag
 # and w1, w3 and html again with every input doubled (w1x2, w3x2, htmlx2).
+# Then w1, w1x2 and w3 once more with --map (a source map written beside the
+# page; its bytes too must equal the reference's), and the ratio to without.
 set -euo pipefail
 
 vavizar=$(realpath "${1:-build/release/cli/vavizar}")
@@ -150,3 +152,19 @@ for w in tiny w1 w1x2 w3 w3x2 html htmlx2; do
   printf '%-7s %9d %9s %9s %9s %10s\n' "$w" $((chars / 2)) "$asp" "$exe" "$sql" "$conv"
 done
 echo "(medians of $runs runs in ms; $(command -v hyperfine > /dev/null && echo hyperfine || echo own loop))"
+
+mkdir -p "$work/maps" "$work/refmaps"
+printf '\n%-7s %9s %9s %6s %9s %9s %6s\n' workload asp --map ratio exec --map ratio
+for w in w1 w1x2 w3; do
+  line=$(printf '%-7s' "$w")
+  for sub in asp exec; do
+    $(page_command "$vavizar" "$sub --map $work/maps/$w.$sub.map" $w) > /dev/null 2>&1 || true
+    $(page_command "$reference" "$sub --map $work/refmaps/$w.$sub.map" $w) > /dev/null 2>&1 || true
+    cmp -s "$work/maps/$w.$sub.map" "$work/refmaps/$w.$sub.map" \
+      || { echo "command_bench: the map of $sub on $w differs from the reference" >&2; exit 1; }
+    plain=$(median_ms $(page_command "$vavizar" $sub $w))
+    mapped=$(median_ms $(page_command "$vavizar" "$sub --map $work/maps/$w.$sub.map" $w))
+    line+=$(printf ' %9s %9s %6s' "$plain" "$mapped" "$(awk -v a="$plain" -v b="$mapped" 'BEGIN { printf "%.2f", b / a }')")
+  done
+  echo "$line"
+done
