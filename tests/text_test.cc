@@ -1,15 +1,20 @@
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/failure.h"
+#include "platform/memory.h"
 
 namespace vz {
 namespace {
@@ -374,6 +379,63 @@ TEST(ReserveText, GrowingKeepsTheContent) {
   Text small = u"abc";
   ReserveText(small, 1);  // never shrinks
   EXPECT_EQ(small, u"abc");
+}
+
+// The heap's mapping in /proc/self/smaps: where it starts and ends, and how
+// many KB of it are in huge pages; {0, 0, 0} when there is none.
+struct HeapMapping {
+  uintptr_t from = 0;
+  uintptr_t to = 0;
+  size_t huge_kb = 0;
+};
+
+HeapMapping ReadHeapMapping() {
+  HeapMapping heap;
+  std::FILE* smaps = std::fopen("/proc/self/smaps", "r");
+  if (smaps == nullptr) return heap;
+  char line[512];
+  bool in_heap = false;
+  while (std::fgets(line, sizeof line, smaps) != nullptr) {
+    unsigned long from = 0, to = 0;
+    size_t kb = 0;
+    if (std::sscanf(line, "%lx-%lx ", &from, &to) == 2 && std::strchr(line, '-') != nullptr &&
+        std::strstr(line, " rw") != nullptr) {
+      // The heap may be split in parts as advice changes: all are counted.
+      in_heap = std::strstr(line, "[heap]") != nullptr;
+      if (in_heap) {
+        if (heap.from == 0) heap.from = from;
+        heap.to = to;
+      }
+    } else if (in_heap && std::sscanf(line, "AnonHugePages: %zu kB", &kb) == 1) {
+      heap.huge_kb += kb;
+    }
+  }
+  std::fclose(smaps);
+  return heap;
+}
+
+TEST(UseHugePagesForHeap, LaterHeapBuffersComeInHugePages) {
+  std::FILE* setting = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
+  char mode[128] = {};
+  if (setting != nullptr) {
+    if (std::fgets(mode, sizeof mode, setting) == nullptr) mode[0] = 0;
+    std::fclose(setting);
+  }
+  if (std::strstr(mode, "[madvise]") == nullptr && std::strstr(mode, "[always]") == nullptr)
+    GTEST_SKIP() << "this system gives no huge pages on request";
+
+  // As the command has it: texts of a few megabytes come from the heap.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  UseHugePagesForHeap(size_t{64} << 20);
+  const size_t before = ReadHeapMapping().huge_kb;
+  std::vector<char> buffer(size_t{8} << 20, 'x');
+  const HeapMapping heap = ReadHeapMapping();
+  const auto at = reinterpret_cast<uintptr_t>(buffer.data());
+  if (at < heap.from || at >= heap.to) GTEST_SKIP() << "this allocator keeps no such heap";
+  // Of the 8 MB written, at least the 3 whole 2 MB pages inside it.
+  EXPECT_GE(heap.huge_kb - before, size_t{6} << 10);
+  EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 'x'), static_cast<ptrdiff_t>(buffer.size()));
 }
 
 }  // namespace
