@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times `vavizar build` on a generated site of 1,000 pages against a shell
 # loop that runs `vavizar asp` once per page, and checks that both give the
-# same bytes.
+# same bytes; and `vavizar build --map` beside `vavizar build`.
 #
 #   bash bench/site_build.sh [VAVIZAR]     (default: build/release/cli/vavizar)
 #
@@ -82,6 +82,18 @@ for run in 1 2 3; do
 done
 build_median=$(printf '%s\n' "${build_times[@]}" | sort -n | sed -n 2p)
 
+# The same with --map: each page's source map written beside it.
+map_times=()
+for run in 1 2 3; do
+  t0=$(now)
+  "$vavizar" build --db "$work/site.db" --templates "$work/templates" --set 1 \
+    --out "$work/map$run" --map 2> "$work/build.err"
+  t1=$(now)
+  map_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
+  cat "$work/build.err"
+done
+map_median=$(printf '%s\n' "${map_times[@]}" | sort -n | sed -n 2p)
+
 # A second --changed run after a first one: every page unchanged.
 "$vavizar" build --db "$work/site.db" --templates "$work/templates" --set 1 \
   --out "$work/changed" --changed 2> /dev/null
@@ -100,14 +112,17 @@ t2=$(now)
 
 for p in $(seq 1 $pages); do
   cmp -s "$work/build3/$p.asp" "$work/loop/$p.asp" && cmp -s "$work/changed/$p.asp" "$work/loop/$p.asp" \
+    && cmp -s "$work/map3/$p.asp" "$work/loop/$p.asp" && [[ -s $work/map3/$p.asp.map ]] \
     || { echo "page $p differs" >&2; exit 1; }
 done
 
 awk -v pages=$pages -v b="$build_median" -v runs="${build_times[*]}" -v c="$changed_time" \
+    -v m="$map_median" -v map_runs="${map_times[*]}" \
     -v t1="$t1" -v t2="$t2" -v size="$(du -sk "$work/templates" | cut -f1)" 'BEGIN {
   l = t2 - t1;
   printf "site: %d pages, %d KB of templates, 50 tag rows\n", pages, size;
   printf "vavizar build: %.3f s (median of %s), %.0f pages/s\n", b, runs, pages / b;
+  printf "vavizar build --map: %.3f s (median of %s), %.2fx build\n", m, map_runs, m / b;
   printf "build --changed, nothing changed: %.3f s\n", c;
   printf "asp loop:      %.3f s, %.0f pages/s\n", l, pages / l;
   printf "ratio:         %.1fx\n", l / b;
