@@ -105,34 +105,42 @@ size_t NextLineStart(TextView text, size_t from) {
 class LineTable {
  public:
   explicit LineTable(TextView text) {
-    starts_.push_back(0);
+    auto starts = std::make_shared<std::vector<size_t>>();
+    starts->push_back(0);
     for (size_t i = NextLineEnd(text, 0, text.size()); i < text.size();
          i = NextLineEnd(text, i + 1, text.size()))
-      starts_.push_back(i + 1);
+      starts->push_back(i + 1);
+    starts_ = std::move(starts);
   }
+  // The same lines, with a hint of its own: tables can be shared across
+  // threads this way.
+  LineTable(const LineTable& other) : starts_(other.starts_) {}
+  LineTable& operator=(const LineTable&) = delete;
 
   void At(size_t offset, int64_t& line, int64_t& column) {
+    const std::vector<size_t>& starts = *starts_;
     size_t l = hint_;
     if (!Holds(l, offset)) {
       if (Holds(l + 1, offset)) {
         ++l;
       } else {
-        l = static_cast<size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) -
-                                starts_.begin() - 1);
+        l = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), offset) -
+                                starts.begin() - 1);
       }
     }
     hint_ = l;
     line = static_cast<int64_t>(l);
-    column = static_cast<int64_t>(offset - starts_[l]);
+    column = static_cast<int64_t>(offset - starts[l]);
   }
 
  private:
   bool Holds(size_t l, size_t offset) const {
-    return l < starts_.size() && offset >= starts_[l] &&
-           (l + 1 == starts_.size() || offset < starts_[l + 1]);
+    const std::vector<size_t>& starts = *starts_;
+    return l < starts.size() && offset >= starts[l] &&
+           (l + 1 == starts.size() || offset < starts[l + 1]);
   }
 
-  std::vector<size_t> starts_;
+  std::shared_ptr<const std::vector<size_t>> starts_;
   size_t hint_ = 0;
 };
 
@@ -188,6 +196,18 @@ class Writer {
         template_lines_(trace.template_text),
         code_lines_(origins_.rows.size()) {}
 
+  // A writer of the runs after those of `first`, on the same page, sharing
+  // its table of the template's lines.
+  struct After {};
+  Writer(After, const Writer& first)
+      : trace_(first.trace_),
+        origins_(first.origins_),
+        generated_(first.generated_),
+        template_lines_(first.template_lines_),
+        code_lines_(origins_.rows.size()) {}
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
   std::string Write(std::string_view file, std::string_view template_source, size_t parallel_runs) {
     CheckRows();
     CheckOccurrences();
@@ -199,7 +219,7 @@ class Writer {
       // of its own, starting where this one ends: at the start of a line,
       // with the last place and occurrence of the runs before it.
       std::optional<Writer> second_writer;
-      Writer& second = second_writer.emplace(trace_, generated_);
+      Writer& second = second_writer.emplace(After{}, *this);
       // Its room is taken here: memory a thread takes comes from a heap of
       // that thread's own, which is slower to fill.
       const size_t chars = generated_.size() - origins_.runs[split].start;
