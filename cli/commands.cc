@@ -127,15 +127,16 @@ void WritePageMap(const std::string& path, const PageTrace& trace, TextView code
   std::string page = file.filename().string();
   if (page.size() > 4 && page.compare(page.size() - 4, 4, ".map") == 0)
     page.resize(page.size() - 4);
-  std::string json;
+  std::optional<SourceMapText> map;
   try {
-    json = WriteSourceMap(trace, code, page, ShownPath(trace.template_path));
+    map.emplace(WriteSourceMapText(trace, code, page, ShownPath(trace.template_path)));
   } catch (const SourceMapError& e) {
     throw FatalError(std::string("--map: ") + e.what());
   }
   std::string problem;
   const std::string dir = file.has_parent_path() ? file.parent_path().string() : ".";
-  if (!ReplaceFile(dir, file.filename().string(), json, &problem)) throw FatalError(problem);
+  if (!ReplaceFile(dir, file.filename().string(), map->pieces(), &problem))
+    throw FatalError(problem);
 }
 
 int RunPage(const Command& command, const ParsedArgs& args, Output& output) {

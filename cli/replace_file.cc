@@ -60,6 +60,11 @@ void RemovePendingTemporaryFiles() {
 
 bool ReplaceFile(const std::string& dir, const std::string& name, const std::string& bytes,
                  std::string* problem) {
+  return ReplaceFile(dir, name, std::vector<std::string_view>{bytes}, problem);
+}
+
+bool ReplaceFile(const std::string& dir, const std::string& name,
+                 const std::vector<std::string_view>& pieces, std::string* problem) {
   const std::string path = dir + "/" + name;
   const std::string temp = dir + "/." + name + ".tmp-" + std::to_string(getpid());
   PendingSlot* slot = Publish(temp);
@@ -76,7 +81,8 @@ bool ReplaceFile(const std::string& dir, const std::string& name, const std::str
     *problem = "cannot write '" + path + "': " + std::strerror(saved);
     return false;
   }
-  bool ok = WriteAll(fd, bytes);
+  bool ok = true;
+  for (std::string_view piece : pieces) ok = ok && WriteAll(fd, piece);
   int saved = errno;
   if (close(fd) != 0 && ok) {
     ok = false;

@@ -6,6 +6,8 @@
 #define VAVIZAR_CLI_REPLACE_FILE_H_
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vz::cli {
 
@@ -17,6 +19,10 @@ namespace vz::cli {
 // REQUIRES: no other thread of the process replaces the same file at once.
 bool ReplaceFile(const std::string& dir, const std::string& name, const std::string& bytes,
                  std::string* problem);
+
+// The same with the bytes given as pieces, one after another.
+bool ReplaceFile(const std::string& dir, const std::string& name,
+                 const std::vector<std::string_view>& pieces, std::string* problem);
 
 // Whether `name` is that of a temporary file ReplaceFile makes.
 bool IsTemporaryName(const std::string& name);

@@ -30,10 +30,11 @@ void Reserve(std::vector<T>& v, size_t count) {
 OriginRecorder::OriginRecorder(size_t template_size) {
   // Room for the runs a page of many tags comes to, so that the list is
   // seldom grown: about one for every eight characters of the template.
-  // Room never written costs nothing.
+  // Room never written costs nothing. The runs after the split are few
+  // while expansions go forward; a row's expansions that start again at
+  // the top move them there, and the list grows then.
   const size_t room = 256 + std::min<size_t>(template_size / 8, size_t{1} << 20);
   Reserve(before_, room);
-  after_.reserve(room);
   origins_.occurrences.reserve(room / 8);
   if (template_size > 0) after_.push_back(Make(template_size, Origin{}));
 }

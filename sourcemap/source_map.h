@@ -46,6 +46,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -75,6 +76,28 @@ inline constexpr size_t kParallelMapRuns = 16384;
 std::string WriteSourceMap(const PageTrace& trace, TextView generated, std::string_view file,
                            std::string_view template_source,
                            size_t parallel_runs = kParallelMapRuns);
+
+// A map as the pieces it was written in, one after another: their
+// concatenation is the map. A large map goes to a file this way without
+// being put together in memory first.
+class SourceMapText {
+ public:
+  SourceMapText(std::vector<std::string_view> pieces, std::shared_ptr<const void> storage)
+      : pieces_(std::move(pieces)), storage_(std::move(storage)) {}
+
+  const std::vector<std::string_view>& pieces() const { return pieces_; }
+  size_t size() const;
+  std::string Joined() const;
+
+ private:
+  std::vector<std::string_view> pieces_;
+  std::shared_ptr<const void> storage_;  // what the pieces lie in
+};
+
+// WriteSourceMap, in pieces.
+SourceMapText WriteSourceMapText(const PageTrace& trace, TextView generated, std::string_view file,
+                                 std::string_view template_source,
+                                 size_t parallel_runs = kParallelMapRuns);
 
 // One step of the answer to "where does this character come from".
 struct MapLink {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/memory.h"
 #include "sourcemap/json.h"
@@ -30,6 +31,15 @@ using map_format::EndsLine;
 // never written is never touched.
 class Sink {
  public:
+  Sink() = default;
+  Sink(Sink&& other) noexcept { *this = std::move(other); }
+  Sink& operator=(Sink&& other) noexcept {
+    data_ = std::move(other.data_);
+    at_ = std::exchange(other.at_, nullptr);
+    end_ = std::exchange(other.end_, nullptr);
+    return *this;
+  }
+
   char* Room(size_t extra) {
     if (static_cast<size_t>(end_ - at_) < extra) Grow(extra);
     return at_;
@@ -64,6 +74,15 @@ class Sink {
   std::unique_ptr<char[]> data_;
   char* at_ = nullptr;
   char* end_ = nullptr;
+};
+
+// The buffers a finished map's pieces lie in.
+struct Parts {
+  Sink out, second_out;
+  Sink lines, second_lines;
+  Sink kinds, second_kinds;
+  Sink rows, occurrences;
+  std::string version;
 };
 
 // The first index in [from, end) of `text` where a line ends, or `end`.
@@ -208,7 +227,8 @@ class Writer {
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
-  std::string Write(std::string_view file, std::string_view template_source, size_t parallel_runs) {
+  SourceMapText Write(std::string_view file, std::string_view template_source,
+                      size_t parallel_runs) {
     CheckRows();
     CheckOccurrences();
     WriteHead(file, template_source);
@@ -251,44 +271,45 @@ class Writer {
  private:
   // The map: the head and segments of this writer and of the `second` that
   // wrote the runs after its own (if any), then the extension.
-  std::string Finish(Writer* second) {
+  SourceMapText Finish(Writer* second) {
     Writer& last = second != nullptr ? *second : *this;
     if (last.line_start_ < generated_.size()) {
       last.lines_.Number(static_cast<int64_t>(generated_.size() - last.line_start_));
     } else if (last.lines_.size() > 0) {
       last.lines_.Drop(1);  // the comma after the last
     }
-    Sink rows;
-    WriteRows(rows);
-    Sink occurrences;
-    WriteOccurrences(occurrences);
-    const std::string version = std::to_string(map_format::kExtensionVersion);
-    std::string_view empty;
-    const std::string_view pieces[] = {
-        out_.View(),
-        second != nullptr ? second->out_.View() : empty,
+    auto parts = std::make_shared<Parts>();
+    WriteRows(parts->rows);
+    WriteOccurrences(parts->occurrences);
+    parts->version = std::to_string(map_format::kExtensionVersion);
+    parts->out = std::move(out_);
+    parts->lines = std::move(lines_);
+    parts->kinds = std::move(kinds_);
+    if (second != nullptr) {
+      parts->second_out = std::move(second->out_);
+      parts->second_lines = std::move(second->lines_);
+      parts->second_kinds = std::move(second->kinds_);
+    }
+    std::vector<std::string_view> pieces = {
+        parts->out.View(),
+        parts->second_out.View(),
         "\",\"",
         map_format::kExtension,
         "\":{\"version\":",
-        version,
+        parts->version,
         ",\"rows\":[",
-        rows.View(),
+        parts->rows.View(),
         "],\"lines\":[",
-        lines_.View(),
-        second != nullptr ? second->lines_.View() : empty,
+        parts->lines.View(),
+        parts->second_lines.View(),
         "],\"kinds\":\"",
-        kinds_.View(),
-        second != nullptr ? second->kinds_.View() : empty,
+        parts->kinds.View(),
+        parts->second_kinds.View(),
         "\",\"occurrences\":[",
-        occurrences.View(),
+        parts->occurrences.View(),
         "]}}\n",
     };
-    size_t size = 0;
-    for (std::string_view piece : pieces) size += piece.size();
-    std::string map;
-    map.reserve(size);
-    for (std::string_view piece : pieces) map += piece;
-    return map;
+    return SourceMapText(std::move(pieces), std::move(parts));
   }
 
   // The index of `row` among the rows applied, or -1.
@@ -668,9 +689,27 @@ class Writer {
 
 }  // namespace
 
+size_t SourceMapText::size() const {
+  size_t size = 0;
+  for (std::string_view piece : pieces_) size += piece.size();
+  return size;
+}
+
+std::string SourceMapText::Joined() const {
+  std::string map;
+  map.reserve(size());
+  for (std::string_view piece : pieces_) map += piece;
+  return map;
+}
+
+SourceMapText WriteSourceMapText(const PageTrace& trace, TextView generated, std::string_view file,
+                                 std::string_view template_source, size_t parallel_runs) {
+  return Writer(trace, generated).Write(file, template_source, parallel_runs);
+}
+
 std::string WriteSourceMap(const PageTrace& trace, TextView generated, std::string_view file,
                            std::string_view template_source, size_t parallel_runs) {
-  return Writer(trace, generated).Write(file, template_source, parallel_runs);
+  return WriteSourceMapText(trace, generated, file, template_source, parallel_runs).Joined();
 }
 
 }  // namespace vz
