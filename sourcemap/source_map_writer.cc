@@ -136,16 +136,26 @@ class LineTable {
   LineTable(const LineTable& other) : starts_(other.starts_) {}
   LineTable& operator=(const LineTable&) = delete;
 
+  // Offsets asked for mostly go down the text a little at a time: the
+  // search starts at the line of the last one and widens from there.
   void At(size_t offset, int64_t& line, int64_t& column) {
     const std::vector<size_t>& starts = *starts_;
     size_t l = hint_;
     if (!Holds(l, offset)) {
-      if (Holds(l + 1, offset)) {
-        ++l;
-      } else {
-        l = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), offset) -
-                                starts.begin() - 1);
+      auto from = starts.begin();
+      auto to = starts.end();
+      if (l < starts.size() && offset >= starts[l]) {
+        // Forward: steps of 1, 2, 4, ... lines until one starts past it.
+        size_t step = 1;
+        size_t low = l;
+        while (low + step < starts.size() && starts[low + step] <= offset) {
+          low += step;
+          step *= 2;
+        }
+        from = starts.begin() + static_cast<ptrdiff_t>(low);
+        to = starts.begin() + static_cast<ptrdiff_t>(std::min(low + step, starts.size()));
       }
+      l = static_cast<size_t>(std::upper_bound(from, to, offset) - starts.begin() - 1);
     }
     hint_ = l;
     line = static_cast<int64_t>(l);
@@ -223,7 +233,8 @@ class Writer {
         origins_(first.origins_),
         generated_(first.generated_),
         template_lines_(first.template_lines_),
-        code_lines_(origins_.rows.size()) {}
+        code_lines_(origins_.rows.size()),
+        tag_places_(first.tag_places_) {}
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
@@ -231,6 +242,7 @@ class Writer {
                       size_t parallel_runs) {
     CheckRows();
     CheckOccurrences();
+    FindTagPlaces();
     WriteHead(file, template_source);
     const size_t runs = origins_.runs.size();
     const size_t split = runs >= parallel_runs ? SplitPoint() : runs;
@@ -443,11 +455,20 @@ class Writer {
 
   // The first character of an occurrence's opening tag, named after the row
   // it expands.
-  Place TagPlace(int32_t occurrence) {
-    const Occurrence& o = origins_.occurrences[static_cast<size_t>(occurrence)];
-    Place place = PlaceOf(TagOrigin(o), 0);
-    place.name = RowIndex(o.row);
-    return place;
+  const Place& TagPlace(int32_t occurrence) const {
+    return (*tag_places_)[static_cast<size_t>(occurrence)];
+  }
+
+  // The places of all occurrences' tags, found once in the order they were
+  // made: mostly down the template, as the lines are searched best.
+  void FindTagPlaces() {
+    own_tag_places_.reserve(origins_.occurrences.size());
+    for (const Occurrence& o : origins_.occurrences) {
+      Place place = PlaceOf(TagOrigin(o), 0);
+      place.name = RowIndex(o.row);
+      own_tag_places_.push_back(place);
+    }
+    tag_places_ = &own_tag_places_;
   }
 
   // Everything before the segments: the standard fields.
@@ -636,7 +657,7 @@ class Writer {
     out.Room(origins_.occurrences.size() * 48);
     for (size_t k = 0; k < origins_.occurrences.size(); ++k) {
       const Occurrence& o = origins_.occurrences[k];
-      const Place place = PlaceOf(TagOrigin(o), 0);
+      const Place& place = TagPlace(static_cast<int32_t>(k));
       // Three numbers and their commas, the tag's quotes, two more numbers,
       // the brackets: at most 6 * 21 bytes besides the tag.
       char* at = out.Room(128 + o.tag.size());
@@ -673,7 +694,9 @@ class Writer {
   TextView generated_;
   LineTable template_lines_;
   std::vector<std::unique_ptr<LineTable>> code_lines_;  // built when first needed
-  mutable int32_t cached_row_ = -1;                     // the last row RowIndex found
+  std::vector<Place> own_tag_places_;
+  const std::vector<Place>* tag_places_ = nullptr;  // by occurrence: these or the first writer's
+  mutable int32_t cached_row_ = -1;                 // the last row RowIndex found
   mutable int32_t cached_index_ = -1;
 
   Sink out_;
