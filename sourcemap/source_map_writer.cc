@@ -430,7 +430,7 @@ class Writer {
   }
 
   // The place of character `plus` after a template or code origin.
-  Place PlaceOf(const Origin& o, size_t plus) {
+  [[gnu::always_inline]] Place PlaceOf(const Origin& o, size_t plus) {
     Place place;
     if (o.kind == Origin::Kind::kTemplate) {
       template_lines_.At(o.offset + plus, place.line, place.column);
