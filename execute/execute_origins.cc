@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #include "platform/failure.h"
 
@@ -117,25 +118,27 @@ class RunCount {
   size_t end_ = 0;
 };
 
-// Appends the runs a scan makes to a vector.
-class RunList {
+// Turns a scan's copies and written pieces into runs, one after another,
+// each handed to `take`.
+template <typename Take>
+class RunMaker {
  public:
-  explicit RunList(std::vector<ExecRun>& runs) : runs_(runs) {}
+  explicit RunMaker(Take take) : take_(std::move(take)) {}
 
   // Copies server-page characters [from, to).
   void Copy(size_t from, size_t to) {
     if (to == from) return;
-    runs_.push_back({end_, to - from, true, from});
+    take_(ExecRun{end_, to - from, true, from});
     end_ += to - from;
   }
   // Writes a piece of `length` for character `source`.
   void Write(size_t length, size_t source) {
-    runs_.push_back({end_, length, false, source});
+    take_(ExecRun{end_, length, false, source});
     end_ += length;
   }
 
  private:
-  std::vector<ExecRun>& runs_;
+  Take take_;
   size_t end_ = 0;
 };
 
@@ -281,27 +284,6 @@ class Composer {
   std::vector<OriginRun>& out_;
 };
 
-// Composes the runs of a scan as it makes them, with no list of its own.
-class ComposedRuns {
- public:
-  ComposedRuns(const std::vector<OriginRun>& server_page_runs, std::vector<OriginRun>& out)
-      : composer_(server_page_runs, out) {}
-
-  void Copy(size_t from, size_t to) {
-    if (to == from) return;
-    composer_.Add({end_, to - from, true, from});
-    end_ += to - from;
-  }
-  void Write(size_t length, size_t source) {
-    composer_.Add({end_, length, false, source});
-    end_ += length;
-  }
-
- private:
-  Composer composer_;
-  size_t end_ = 0;
-};
-
 // The runs of the execute code of `text`, as ExecuteCodeOf scans it.
 template <class Runs>
 void ScanRuns(Runs& runs, TextView text) {
@@ -337,7 +319,7 @@ std::vector<ExecRun> ExecuteCodeRuns(TextView text) {
   CheckTextLength(static_cast<int64_t>(count.end()));
   std::vector<ExecRun> out;
   out.reserve(count.count());
-  RunList runs(out);
+  RunMaker runs([&out](const ExecRun& run) { out.push_back(run); });
   ScanRuns(runs, text);
   return out;
 }
@@ -360,7 +342,9 @@ std::vector<OriginRun> ExecuteCodeOrigins(TextView server_page,
   // quote every few characters): room never written costs nothing, and
   // growing costs a copy.
   out.reserve(server_page.size() / 4 + server_page_runs.size() + 2);
-  ComposedRuns runs(server_page_runs, out);
+  // Each run is composed as the scan makes it, with no list of its own.
+  Composer composer(server_page_runs, out);
+  RunMaker runs([&composer](const ExecRun& run) { composer.Add(run); });
   ScanRuns(runs, server_page);
   return out;
 }
