@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -24,6 +25,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "platform/memory.h"
 #include "sourcemap/source_map.h"
 #include "store/page_source.h"
 
@@ -101,22 +103,29 @@ std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const 
 
 // Encodes `code` and writes it to `output.out_fd` in pieces as they are
 // made, after what `output.out` holds: a large page is never held whole in
-// bytes. A write that fails is recorded in `output.out_error`, and nothing
-// more is written.
+// bytes, and the pieces are gathered in the thread's scratch room, written
+// before (platform/memory.h). A write that fails is recorded in
+// `output.out_error`, and nothing more is written.
 void WritePage(const std::string& encoding, TextView code, Output& output) {
-  constexpr size_t kPiece = 256 << 10;
-  std::string piece = std::move(output.out);
-  output.out.clear();
-  piece.reserve(kPiece + (16 << 10));
-  auto send = [&] {
-    if (output.out_error == 0 && !WriteAll(output.out_fd, piece)) output.out_error = errno;
-    piece.clear();
+  ScratchBuffer scratch;
+  size_t used = 0;
+  auto send = [&](std::string_view bytes) {
+    if (output.out_error == 0 && !WriteAll(output.out_fd, bytes)) output.out_error = errno;
   };
+  if (!output.out.empty()) {
+    send(output.out);
+    output.out.clear();
+  }
   fso::EncodeTo(encoding, code, [&](std::string_view bytes) {
-    piece += bytes;
-    if (piece.size() >= kPiece) send();
+    if (scratch.size() - used < bytes.size()) {
+      send(std::string_view(scratch.data(), used));
+      used = 0;
+      if (bytes.size() > scratch.size()) return send(bytes);
+    }
+    std::memcpy(scratch.data() + used, bytes.data(), bytes.size());
+    used += bytes.size();
   });
-  send();
+  send(std::string_view(scratch.data(), used));
 }
 
 // Writes the source map of a page to `path`, whole or not at all. The page

@@ -5,12 +5,13 @@
 #define VAVIZAR_CLI_WRITE_H_
 
 #include <string>
+#include <string_view>
 
 namespace vz::cli {
 
 // Writes all of `bytes` to the descriptor `fd`, going on after interrupted
 // writes; false when the descriptor refuses.
-bool WriteAll(int fd, const std::string& bytes);
+bool WriteAll(int fd, std::string_view bytes);
 
 // Sets `bytes` to the whole content of the file at `path`; false when it
 // cannot be opened or read.

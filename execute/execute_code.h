@@ -40,13 +40,7 @@ Text ConvertSegment(TextView Segment, bool IsCode);
 Text ExecuteCodeOf(TextView server_page);
 
 // Where ExecuteCodeInto writes: one run of characters that it grows.
-class CodeBuffer {
- public:
-  virtual ~CodeBuffer() = default;
-  // Where the characters go, with room for `capacity` of them; the first
-  // `keep` written before stay. May raise.
-  virtual char16_t* Reserve(size_t keep, size_t capacity) = 0;
-};
+using CodeBuffer = CharBuffer;
 
 // ExecuteCodeOf written straight into `buffer`, for a caller that keeps the
 // result in storage of its own; returns how many characters it wrote. Raises
