@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -101,32 +102,61 @@ std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const 
   return line;
 }
 
-// Encodes `code` and writes it to `output.out_fd` in pieces as they are
-// made, after what `output.out` holds: a large page is never held whole in
-// bytes, and the pieces are gathered in the thread's scratch room, written
-// before (platform/memory.h). A write that fails is recorded in
-// `output.out_error`, and nothing more is written.
-void WritePage(const std::string& encoding, TextView code, Output& output) {
-  ScratchBuffer scratch;
-  size_t used = 0;
-  auto send = [&](std::string_view bytes) {
-    if (output.out_error == 0 && !WriteAll(output.out_fd, bytes)) output.out_error = errno;
-  };
-  if (!output.out.empty()) {
-    send(output.out);
-    output.out.clear();
-  }
-  fso::EncodeTo(encoding, code, [&](std::string_view bytes) {
-    if (scratch.size() - used < bytes.size()) {
-      send(std::string_view(scratch.data(), used));
-      used = 0;
-      if (bytes.size() > scratch.size()) return send(bytes);
+// Encodes a page that comes in pieces and writes it to `output.out_fd` as it
+// is made, after what `output.out` holds (without a descriptor, appends it
+// to `output.out`): a large page is never held whole in bytes. The bytes are
+// gathered in the thread's scratch room, written before (platform/memory.h),
+// which is taken at the first byte: reading the template, before, uses it.
+// A write that fails is recorded in `output.out_error`, and nothing more is
+// written.
+class PageWriter {
+ public:
+  PageWriter(const std::string& encoding, Output& output)
+      : encoder_(encoding),
+        output_(output),
+        take_([this](std::string_view bytes) { Take(bytes); }) {
+    if (output_.out_fd >= 0 && !output_.out.empty()) {
+      Send(output_.out);
+      output_.out.clear();
     }
-    std::memcpy(scratch.data() + used, bytes.data(), bytes.size());
-    used += bytes.size();
-  });
-  send(std::string_view(scratch.data(), used));
-}
+  }
+  PageWriter(const PageWriter&) = delete;
+  PageWriter& operator=(const PageWriter&) = delete;
+
+  void Put(TextView text) { encoder_.Feed(text, take_); }
+  // Writes what is left. REQUIRES: called once, after the last Put.
+  void Finish() {
+    encoder_.Finish(take_);
+    if (scratch_) Send(std::string_view(scratch_->data(), used_));
+    used_ = 0;
+  }
+
+ private:
+  void Take(std::string_view bytes) {
+    if (output_.out_fd < 0) {
+      output_.out += bytes;
+      return;
+    }
+    if (!scratch_) scratch_.emplace();
+    if (scratch_->size() - used_ < bytes.size()) {
+      Send(std::string_view(scratch_->data(), used_));
+      used_ = 0;
+      if (bytes.size() > scratch_->size()) return Send(bytes);
+    }
+    std::memcpy(scratch_->data() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+  }
+
+  void Send(std::string_view bytes) {
+    if (output_.out_error == 0 && !WriteAll(output_.out_fd, bytes)) output_.out_error = errno;
+  }
+
+  fso::TextEncoder encoder_;
+  Output& output_;
+  const std::function<void(std::string_view)> take_;
+  std::optional<ScratchBuffer> scratch_;
+  size_t used_ = 0;
+};
 
 // Writes the source map of a page to `path`, whole or not at all. The page
 // it describes is the file the map is named after: the map's name without
@@ -167,6 +197,16 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   const Text page_id = FromUtf8(args.positional[1]);
   const std::optional<std::string> map = Option(args, "map");
   if (map && map->empty()) throw UsageError("--map: the map's file name is empty");
+  const bool strict = args.options.count("strict") != 0;
+  if (execute && !map && !strict) {
+    // Nothing needs the whole page: its pieces are written as they are made.
+    PageWriter writer(encoding, output);
+    page.ExecuteCodeTo(set_id, page_id, [&](TextView piece) { writer.Put(piece); });
+    writer.Finish();
+    const Text log = page.GetErrors();
+    output.err += ToUtf8(log);
+    return log.empty() ? kExitOk : kExitLogged;
+  }
   PageTrace trace;
   const com::Bstr code =
       map ? (execute ? page.ExecuteCodeOf(set_id, page_id, trace)
@@ -174,19 +214,14 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
           : (execute ? page.ExecuteCodeOf(set_id, page_id) : page.AspCodeOf(set_id, page_id));
   if (map) WritePageMap(*map, trace, code.view());
   Text log = page.GetErrors();
-  if (output.out_fd >= 0) {
-    WritePage(encoding, code.view(), output);
-  } else {
-    std::string bytes = fso::Encode(encoding, code.view());
-    if (output.out.empty()) {
-      output.out = std::move(bytes);  // a large page is not copied again
-    } else {
-      output.out += bytes;
-    }
+  {
+    PageWriter writer(encoding, output);
+    writer.Put(code.view());
+    writer.Finish();
   }
   output.err += ToUtf8(log);
   int status = log.empty() ? kExitOk : kExitLogged;
-  if (args.options.count("strict") != 0) {
+  if (strict) {
     const std::string warnings = StrictWarnings(args, *db, set_id, page_id, code.view(), encoding);
     if (!warnings.empty()) {
       output.err += "vavizar " + std::string(command.name) + ": warning: " + warnings + "\n";

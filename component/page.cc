@@ -175,9 +175,30 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
 }
 
 HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTrace* trace) {
-  SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
+  return MakeExecuteCode(
+      TempletSetID, PageID, trace,
+      [&](TextView asp) {
+        // The result goes straight into the BSTR handed out.
+        com::BstrBuilder buffer;
+        const size_t length = ExecuteCodeInto(asp, buffer);
+        *result = buffer.Finish(length).Detach();
+      },
+      [&](TextView code) { StoreText(code, result); });
+}
+
+HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID,
+                                const std::function<void(TextView)>& write) {
+  return MakeExecuteCode(
+      TempletSetID, PageID, nullptr, [&](TextView asp) { ExecuteCodeTo(asp, write); },
+      [&](TextView code) { write(code); });
+}
+
+template <typename Convert, typename Hand>
+HRESULT Page::MakeExecuteCode(BSTR TempletSetID, BSTR PageID, PageTrace* trace, Convert&& convert,
+                              Hand&& hand) {
+  SelfRef self(this);
   try {
     Text code;
     try {
@@ -191,13 +212,11 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, Pa
                             : self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
       if (FitsBstr(asp.view().size())) {
-        // The result goes straight into the BSTR handed out; a text past
-        // this size takes the long way, where the limits are checked.
-        com::BstrBuilder buffer;
-        const size_t length = ExecuteCodeInto(asp.view(), buffer);
+        // A text past this size takes the long way, where the limits are
+        // checked.
+        convert(asp.view());
         if (trace != nullptr)
           trace->origins.runs = ComposeOrigins(trace->origins.runs, ExecuteCodeRuns(asp.view()));
-        *result = buffer.Finish(length).Detach();
         return com::S_OK;
       }
       code = ExecuteCodeOf(asp.view());
@@ -208,7 +227,8 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, Pa
       code.clear();
       if (trace != nullptr) trace->origins = PageOrigins();
     }
-    return StoreText(code, result);
+    if (!code.empty()) hand(code);
+    return com::S_OK;
   } catch (...) {
     return com::StatusFromCurrentFailure();
   }

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <memory>
 
 #include "platform/ascii.h"
 #include "platform/failure.h"
@@ -196,6 +197,34 @@ void ConvertAsciiRuns(iconv_t cd, TextView text, Sink& sink, Missing& missing) {
   }
 }
 
+// Converts `text` with `converter` into `sink`, the position of each
+// character the set cannot hold (skipped) going to `report`.
+template <typename Sink, typename Missing>
+void ConvertPiece(Converter& converter, TextView text, Sink& sink, Missing& report) {
+  switch (converter.route()) {
+    case Route::kUtf8:
+      ConvertUtf8(text, sink, report);
+      break;
+    case Route::kAsciiRuns:
+      ConvertAsciiRuns(converter.get(), text, sink, report);
+      break;
+    case Route::kIconv:
+      ConvertWithIconv(converter.get(), text, 0, text.size(), sink, report);
+      break;
+  }
+}
+
+// Closes any shift state the set keeps.
+template <typename Sink>
+void CloseShift(Converter& converter, Sink& sink) {
+  if (converter.route() == Route::kUtf8) return;
+  char* out_at = sink.Room(64);
+  const size_t room = sink.room();
+  size_t out_left = room;
+  iconv(converter.get(), nullptr, nullptr, &out_at, &out_left);
+  sink.Commit(room - out_left);
+}
+
 // Converts `text` with `converter`, handing runs of converted bytes to
 // `output` and the position of each character the set cannot hold (skipped)
 // to `missing`. An unfinished character at the end (a lone high surrogate)
@@ -208,29 +237,59 @@ void Convert(Converter& converter, TextView text, Output&& output, Missing&& mis
     sink.Flush();
     missing(at);
   };
-  switch (converter.route()) {
-    case Route::kUtf8:
-      ConvertUtf8(text, sink, report);
-      break;
-    case Route::kAsciiRuns:
-      ConvertAsciiRuns(converter.get(), text, sink, report);
-      break;
-    case Route::kIconv:
-      ConvertWithIconv(converter.get(), text, 0, text.size(), sink, report);
-      break;
-  }
-  if (converter.route() != Route::kUtf8) {
-    // Close any shift state the set keeps.
-    char* out_at = sink.Room(64);
-    const size_t room = sink.room();
-    size_t out_left = room;
-    iconv(converter.get(), nullptr, nullptr, &out_at, &out_left);
-    sink.Commit(room - out_left);
-  }
+  ConvertPiece(converter, text, sink, report);
+  CloseShift(converter, sink);
   sink.Flush();
 }
 
 }  // namespace
+
+struct TextEncoder::State {
+  State(std::string_view number_or_name, Conversion conversion)
+      : converter(number_or_name, conversion) {}
+  Converter converter;
+};
+
+TextEncoder::TextEncoder(std::string_view number_or_name, Conversion conversion)
+    : state_(std::make_unique<State>(number_or_name, conversion)) {}
+
+TextEncoder::~TextEncoder() = default;
+
+void TextEncoder::Feed(TextView text, const std::function<void(std::string_view bytes)>& write) {
+  auto output = [&](const char* bytes, size_t n) { write(std::string_view(bytes, n)); };
+  ByteSink<decltype(output)> sink(output);
+  auto report = [&](size_t) {
+    sink.Flush();
+    write("?");
+  };
+  if (pending_ != 0 && !text.empty()) {
+    // A pair cut between two pieces goes whole; a lone high surrogate alone.
+    const char16_t pair[2] = {pending_, text[0]};
+    const bool whole = IsLow(text[0]);
+    ConvertPiece(state_->converter, TextView(pair, whole ? 2 : 1), sink, report);
+    pending_ = 0;
+    if (whole) text.remove_prefix(1);
+  }
+  if (!text.empty() && IsHigh(text.back())) {
+    pending_ = text.back();
+    text.remove_suffix(1);
+  }
+  ConvertPiece(state_->converter, text, sink, report);
+  sink.Flush();
+}
+
+void TextEncoder::Finish(const std::function<void(std::string_view bytes)>& write) {
+  auto output = [&](const char* bytes, size_t n) { write(std::string_view(bytes, n)); };
+  ByteSink<decltype(output)> sink(output);
+  auto report = [&](size_t) {
+    sink.Flush();
+    write("?");
+  };
+  if (pending_ != 0) ConvertPiece(state_->converter, TextView(&pending_, 1), sink, report);
+  pending_ = 0;
+  CloseShift(state_->converter, sink);
+  sink.Flush();
+}
 
 std::string Encode(std::string_view number_or_name, TextView text, Conversion conversion) {
   Converter converter(number_or_name, conversion);
