@@ -116,46 +116,36 @@ class PageWriter {
         output_(output),
         take_([this](std::string_view bytes) { Take(bytes); }) {
     if (output_.out_fd >= 0 && !output_.out.empty()) {
-      Send(output_.out);
+      Take(output_.out);
       output_.out.clear();
     }
   }
   PageWriter(const PageWriter&) = delete;
   PageWriter& operator=(const PageWriter&) = delete;
 
-  void Put(TextView text) { encoder_.Feed(text, take_); }
-  // Writes what is left. REQUIRES: called once, after the last Put.
-  void Finish() {
-    encoder_.Finish(take_);
-    if (scratch_) Send(std::string_view(scratch_->data(), used_));
-    used_ = 0;
+  void Put(TextView text) {
+    if (!scratch_ && output_.out_fd >= 0) {
+      scratch_.emplace();
+      encoder_.GatherIn(scratch_->data(), scratch_->size());
+    }
+    encoder_.Feed(text, take_);
   }
+  // Writes what is left. REQUIRES: called once, after the last Put.
+  void Finish() { encoder_.Finish(take_); }
 
  private:
   void Take(std::string_view bytes) {
     if (output_.out_fd < 0) {
       output_.out += bytes;
-      return;
+    } else if (output_.out_error == 0 && !WriteAll(output_.out_fd, bytes)) {
+      output_.out_error = errno;
     }
-    if (!scratch_) scratch_.emplace();
-    if (scratch_->size() - used_ < bytes.size()) {
-      Send(std::string_view(scratch_->data(), used_));
-      used_ = 0;
-      if (bytes.size() > scratch_->size()) return Send(bytes);
-    }
-    std::memcpy(scratch_->data() + used_, bytes.data(), bytes.size());
-    used_ += bytes.size();
-  }
-
-  void Send(std::string_view bytes) {
-    if (output_.out_error == 0 && !WriteAll(output_.out_fd, bytes)) output_.out_error = errno;
   }
 
   fso::TextEncoder encoder_;
   Output& output_;
   const std::function<void(std::string_view)> take_;
   std::optional<ScratchBuffer> scratch_;
-  size_t used_ = 0;
 };
 
 // Writes the source map of a page to `path`, whole or not at all. The page

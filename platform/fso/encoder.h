@@ -42,10 +42,15 @@ class TextEncoder {
   TextEncoder(const TextEncoder&) = delete;
   TextEncoder& operator=(const TextEncoder&) = delete;
 
-  // Encodes the next piece, handing its bytes to `write` as they are made.
+  // Has the bytes gathered in the caller's [buffer, buffer + size) instead of
+  // a small buffer of its own, and handed on when it is full. REQUIRES:
+  // size >= 8192; nothing fed yet.
+  void GatherIn(char* buffer, size_t size);
+  // Encodes the next piece. Its bytes are gathered and handed to `write` in
+  // order when the buffer is full (this call's `write`).
   void Feed(TextView text, const std::function<void(std::string_view bytes)>& write);
-  // Ends the text: what a piece left unfinished, and the closing of a
-  // shift state.
+  // Ends the text: what a piece left unfinished, the closing of a shift
+  // state, and the bytes still gathered.
   void Finish(const std::function<void(std::string_view bytes)>& write);
 
  private:
