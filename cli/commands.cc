@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,6 +26,7 @@
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
 #include "platform/fso/encoder.h"
+#include "platform/memory.h"
 #include "sourcemap/source_map.h"
 #include "store/page_source.h"
 
@@ -99,25 +102,51 @@ std::string StrictWarnings(const ParsedArgs& args, ado::Connection& conn, const 
   return line;
 }
 
-// Encodes `code` and writes it to `output.out_fd` in pieces as they are
-// made, after what `output.out` holds: a large page is never held whole in
-// bytes. A write that fails is recorded in `output.out_error`, and nothing
-// more is written.
-void WritePage(const std::string& encoding, TextView code, Output& output) {
-  constexpr size_t kPiece = 256 << 10;
-  std::string piece = std::move(output.out);
-  output.out.clear();
-  piece.reserve(kPiece + (16 << 10));
-  auto send = [&] {
-    if (output.out_error == 0 && !WriteAll(output.out_fd, piece)) output.out_error = errno;
-    piece.clear();
-  };
-  fso::EncodeTo(encoding, code, [&](std::string_view bytes) {
-    piece += bytes;
-    if (piece.size() >= kPiece) send();
-  });
-  send();
-}
+// Encodes a page that comes in pieces and writes it to `output.out_fd` as it
+// is made, after what `output.out` holds (without a descriptor, appends it
+// to `output.out`): a large page is never held whole in bytes. The bytes are
+// gathered in the thread's scratch room, written before (platform/memory.h),
+// which is taken at the first byte: reading the template, before, uses it.
+// A write that fails is recorded in `output.out_error`, and nothing more is
+// written.
+class PageWriter {
+ public:
+  PageWriter(const std::string& encoding, Output& output)
+      : encoder_(encoding),
+        output_(output),
+        take_([this](std::string_view bytes) { Take(bytes); }) {
+    if (output_.out_fd >= 0 && !output_.out.empty()) {
+      Take(output_.out);
+      output_.out.clear();
+    }
+  }
+  PageWriter(const PageWriter&) = delete;
+  PageWriter& operator=(const PageWriter&) = delete;
+
+  void Put(TextView text) {
+    if (!scratch_ && output_.out_fd >= 0) {
+      scratch_.emplace();
+      encoder_.GatherIn(scratch_->data(), scratch_->size());
+    }
+    encoder_.Feed(text, take_);
+  }
+  // Writes what is left. REQUIRES: called once, after the last Put.
+  void Finish() { encoder_.Finish(take_); }
+
+ private:
+  void Take(std::string_view bytes) {
+    if (output_.out_fd < 0) {
+      output_.out += bytes;
+    } else if (output_.out_error == 0 && !WriteAll(output_.out_fd, bytes)) {
+      output_.out_error = errno;
+    }
+  }
+
+  fso::TextEncoder encoder_;
+  Output& output_;
+  const std::function<void(std::string_view)> take_;
+  std::optional<ScratchBuffer> scratch_;
+};
 
 // Writes the source map of a page to `path`, whole or not at all. The page
 // it describes is the file the map is named after: the map's name without
@@ -159,6 +188,16 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
   const Text page_id = FromUtf8(args.positional[1]);
   const std::optional<std::string> map = Option(args, "map");
   if (map && map->empty()) throw UsageError("--map: the map's file name is empty");
+  const bool strict = args.options.count("strict") != 0;
+  if (execute && !map && !strict) {
+    // Nothing needs the whole page: its pieces are written as they are made.
+    PageWriter writer(encoding, output);
+    page.ExecuteCodeTo(set_id, page_id, [&](TextView piece) { writer.Put(piece); });
+    writer.Finish();
+    const Text log = page.GetErrors();
+    output.err += ToUtf8(log);
+    return log.empty() ? kExitOk : kExitLogged;
+  }
   PageTrace trace;
   const com::Bstr code =
       map ? (execute ? page.ExecuteCodeOf(set_id, page_id, trace)
@@ -166,19 +205,14 @@ int RunPage(const Command& command, const ParsedArgs& args, Output& output) {
           : (execute ? page.ExecuteCodeOf(set_id, page_id) : page.AspCodeOf(set_id, page_id));
   if (map) WritePageMap(*map, trace, code.view());
   Text log = page.GetErrors();
-  if (output.out_fd >= 0) {
-    WritePage(encoding, code.view(), output);
-  } else {
-    std::string bytes = fso::Encode(encoding, code.view());
-    if (output.out.empty()) {
-      output.out = std::move(bytes);  // a large page is not copied again
-    } else {
-      output.out += bytes;
-    }
+  {
+    PageWriter writer(encoding, output);
+    writer.Put(code.view());
+    writer.Finish();
   }
   output.err += ToUtf8(log);
   int status = log.empty() ? kExitOk : kExitLogged;
-  if (args.options.count("strict") != 0) {
+  if (strict) {
     const std::string warnings = StrictWarnings(args, *db, set_id, page_id, code.view(), encoding);
     if (!warnings.empty()) {
       output.err += "vavizar " + std::string(command.name) + ": warning: " + warnings + "\n";

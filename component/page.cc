@@ -42,18 +42,6 @@ HRESULT StoreText(TextView text, BSTR* result) {
   return com::S_OK;
 }
 
-// Execute code written straight into the BSTR that is handed out.
-class BstrCodeBuffer final : public CodeBuffer {
- public:
-  char16_t* Reserve(size_t keep, size_t capacity) override {
-    return builder_.Reserve(keep, capacity);
-  }
-  com::Bstr Finish(size_t length) { return builder_.Finish(length); }
-
- private:
-  com::BstrBuilder builder_;
-};
-
 // Whether the execute code of a server-page text of `length` characters
 // surely fits a BSTR, with the room it is written in: every character becomes
 // at most 14, and the room at most doubles past what is written.
@@ -152,29 +140,32 @@ HRESULT Page::CreateAspCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTr
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
   try {
-    Text code;
+    // The text is read, expanded and handed out in the one BSTR.
+    com::BstrBuilder code;
+    size_t length = 0;
     try {
       Text set_id(com::BstrView(TempletSetID));
       Text page_id(com::BstrView(PageID));
-      Text templet =
-          LoadTemplet(set_id, page_id, trace != nullptr ? &trace->template_path : nullptr);
+      length = LoadTempletInto(m_Conn.get(), m_TempletRoot, m_Errors, set_id, page_id,
+                               trace != nullptr ? &trace->template_path : nullptr, code);
       if (trace != nullptr) {
-        ReserveText(trace->template_text, templet.size());
-        trace->template_text.assign(templet);
+        ReserveText(trace->template_text, length);
+        trace->template_text.assign(code.Reserve(length, length), length);
       }
       ado::RowTable tags = GetPageTags(page_id);
       ExpandLimits limits;
       limits.max_length = WorkingTextLimit();
-      code = AssembleAspCode(std::move(templet), tags, limits,
-                             trace != nullptr ? &trace->origins : nullptr);
+      length =
+          AssembleAspCode(code, length, tags, limits, trace != nullptr ? &trace->origins : nullptr);
     } catch (...) {
       AppendError(m_Errors, Text());
-      code.clear();
+      length = 0;
       if (trace != nullptr) trace->origins = PageOrigins();
     }
-    return StoreText(code, result);
+    *result = code.Finish(length).Detach();
+    return com::S_OK;
   } catch (...) {
-    // Only a failure while logging or handing the result over gets here.
+    // Only a failure while logging gets here.
     return com::StatusFromCurrentFailure();
   }
 }
@@ -184,9 +175,30 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result) {
 }
 
 HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, PageTrace* trace) {
-  SelfRef self(this);
   if (result == nullptr) return com::E_POINTER;
   *result = nullptr;
+  return MakeExecuteCode(
+      TempletSetID, PageID, trace,
+      [&](TextView asp) {
+        // The result goes straight into the BSTR handed out.
+        com::BstrBuilder buffer;
+        const size_t length = ExecuteCodeInto(asp, buffer);
+        *result = buffer.Finish(length).Detach();
+      },
+      [&](TextView code) { StoreText(code, result); });
+}
+
+HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID,
+                                const std::function<void(TextView)>& write) {
+  return MakeExecuteCode(
+      TempletSetID, PageID, nullptr, [&](TextView asp) { ExecuteCodeTo(asp, write); },
+      [&](TextView code) { write(code); });
+}
+
+template <typename Convert, typename Hand>
+HRESULT Page::MakeExecuteCode(BSTR TempletSetID, BSTR PageID, PageTrace* trace, Convert&& convert,
+                              Hand&& hand) {
+  SelfRef self(this);
   try {
     Text code;
     try {
@@ -200,13 +212,11 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, Pa
                             : self_interface->CreateAspCode(TempletSetID, PageID, asp.Out());
       if (com::FAILED(hr)) throw com::FailureFromHResult(hr);
       if (FitsBstr(asp.view().size())) {
-        // The result goes straight into the BSTR handed out; a text past
-        // this size takes the long way, where the limits are checked.
-        BstrCodeBuffer buffer;
-        const size_t length = ExecuteCodeInto(asp.view(), buffer);
+        // A text past this size takes the long way, where the limits are
+        // checked.
+        convert(asp.view());
         if (trace != nullptr)
           trace->origins.runs = ExecuteCodeOrigins(asp.view(), trace->origins.runs);
-        *result = buffer.Finish(length).Detach();
         return com::S_OK;
       }
       code = ExecuteCodeOf(asp.view());
@@ -217,7 +227,8 @@ HRESULT Page::CreateExecuteCode(BSTR TempletSetID, BSTR PageID, BSTR* result, Pa
       code.clear();
       if (trace != nullptr) trace->origins = PageOrigins();
     }
-    return StoreText(code, result);
+    if (!code.empty()) hand(code);
+    return com::S_OK;
   } catch (...) {
     return com::StatusFromCurrentFailure();
   }

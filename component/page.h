@@ -27,6 +27,8 @@
 #ifndef VAVIZAR_COMPONENT_PAGE_H_
 #define VAVIZAR_COMPONENT_PAGE_H_
 
+#include <functional>
+
 #include "component/page_interface.h"
 #include "generate/origins.h"
 #include "platform/ado/connection.h"
@@ -72,12 +74,25 @@ class Page final : public com::Object<_Page, com::IID_IDispatch, IID__Page> {
                              PageTrace* trace);
   com::HRESULT CreateExecuteCode(com::BSTR TempletSetID, com::BSTR PageID, com::BSTR* result,
                                  PageTrace* trace);
+  // CreateExecuteCode with the result handed to `write` in pieces as they
+  // are made (execute/execute_code.h), for a host that sends it on rather
+  // than keeping it: the same characters and the same log. Nothing is handed
+  // on when the page fails. A failure of `write` ends the call as a failure
+  // of the conversion would, logged, what it took before staying taken.
+  com::HRESULT CreateExecuteCode(com::BSTR TempletSetID, com::BSTR PageID,
+                                 const std::function<void(TextView)>& write);
 
  private:
   friend class PageTestPeer;  // reads the fields in tests
 
   Page() = default;
   ~Page() override;
+
+  // The steps of CreateExecuteCode: `convert` makes the result of the
+  // server-page text; `hand` hands on a result made the long way.
+  template <typename Convert, typename Hand>
+  com::HRESULT MakeExecuteCode(com::BSTR TempletSetID, com::BSTR PageID, PageTrace* trace,
+                               Convert&& convert, Hand&& hand);
 
   // Runs when the object is destroyed: lets go of the connection.
   void Class_Terminate();

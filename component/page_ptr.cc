@@ -87,6 +87,12 @@ com::Bstr PagePtr::ExecuteCodeOf(TextView templet_set_id, TextView page_id, Page
   return code;
 }
 
+void PagePtr::ExecuteCodeTo(TextView templet_set_id, TextView page_id,
+                            const std::function<void(TextView)>& write) {
+  com::Bstr set_arg(templet_set_id), page_arg(page_id);
+  Check(OwnPage().CreateExecuteCode(set_arg.get(), page_arg.get(), write));
+}
+
 Text PagePtr::CreateAspCode(TextView templet_set_id, TextView page_id) {
   return Text(AspCodeOf(templet_set_id, page_id).view());
 }

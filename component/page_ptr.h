@@ -10,6 +10,8 @@
 #ifndef VAVIZAR_COMPONENT_PAGE_PTR_H_
 #define VAVIZAR_COMPONENT_PAGE_PTR_H_
 
+#include <functional>
+
 #include "component/page_interface.h"
 #include "generate/origins.h"
 #include "platform/com/bstr.h"
@@ -42,6 +44,12 @@ class PagePtr {
   // for a source map. Raises 5 when the object is not this component's Page.
   com::Bstr AspCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace);
   com::Bstr ExecuteCodeOf(TextView templet_set_id, TextView page_id, PageTrace& trace);
+  // The execute code handed to `write` in pieces as they are made, for a
+  // host that sends it on: a large page is never held whole
+  // (Page::CreateExecuteCode). Raises 5 when the object is not this
+  // component's Page.
+  void ExecuteCodeTo(TextView templet_set_id, TextView page_id,
+                     const std::function<void(TextView)>& write);
 
   _Page* get() const { return page_.get(); }
   _Page* operator->() const { return page_.get(); }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
@@ -92,6 +93,50 @@ class TextOutput {
  private:
   static constexpr size_t kSize = 8192;
   Text& text_;
+  char16_t buffer_[kSize];
+  char16_t* at_ = buffer_;
+};
+
+// Execute code handed on in pieces from a buffer of its own, written with a
+// bare pointer that is checked for room once a step.
+class PieceOutput {
+ public:
+  explicit PieceOutput(const std::function<void(TextView)>& write) : write_(write) {}
+  PieceOutput(const PieceOutput&) = delete;
+  PieceOutput& operator=(const PieceOutput&) = delete;
+
+  char16_t* Cursor() const { return at_; }
+  void Commit(char16_t* cursor) { at_ = cursor; }
+  char16_t* Ensure(char16_t* cursor) {
+    at_ = cursor;
+    if (buffer_ + kSize - cursor < static_cast<ptrdiff_t>(kStep)) Flush();
+    return at_;
+  }
+  void Put(TextView chars) {
+    Flush();
+    Hand(chars);
+  }
+  // Hands on what the buffer holds; raises 14 when the whole would pass the
+  // bound.
+  void Flush() {
+    Hand(TextView(buffer_, static_cast<size_t>(at_ - buffer_)));
+    at_ = buffer_;
+  }
+  size_t size() const { return total_; }
+
+ private:
+  // Room for several steps, small enough to stay in the cache.
+  static constexpr size_t kSize = 8 * kStep;
+
+  void Hand(TextView chars) {
+    if (chars.empty()) return;
+    CheckTextLength(static_cast<int64_t>(total_ + chars.size()));
+    total_ += chars.size();
+    write_(chars);
+  }
+
+  const std::function<void(TextView)>& write_;
+  size_t total_ = 0;
   char16_t buffer_[kSize];
   char16_t* at_ = buffer_;
 };
@@ -435,6 +480,12 @@ Text ExecuteCodeOf(TextView text) {
   TextOutput output(out);
   PutExecuteCode(output, text);
   return out;
+}
+
+size_t ExecuteCodeTo(TextView text, const std::function<void(TextView)>& write) {
+  PieceOutput output(write);
+  PutExecuteCode(output, text);
+  return output.size();
 }
 
 size_t ExecuteCodeInto(TextView text, CodeBuffer& buffer) {

@@ -22,6 +22,7 @@
 #define VAVIZAR_EXECUTE_EXECUTE_CODE_H_
 
 #include <cstddef>
+#include <functional>
 
 #include "platform/text.h"
 
@@ -40,18 +41,18 @@ Text ConvertSegment(TextView Segment, bool IsCode);
 Text ExecuteCodeOf(TextView server_page);
 
 // Where ExecuteCodeInto writes: one run of characters that it grows.
-class CodeBuffer {
- public:
-  virtual ~CodeBuffer() = default;
-  // Where the characters go, with room for `capacity` of them; the first
-  // `keep` written before stay. May raise.
-  virtual char16_t* Reserve(size_t keep, size_t capacity) = 0;
-};
+using CodeBuffer = CharBuffer;
 
 // ExecuteCodeOf written straight into `buffer`, for a caller that keeps the
 // result in storage of its own; returns how many characters it wrote. Raises
 // as ExecuteCodeOf does, and what `buffer` raises.
 size_t ExecuteCodeInto(TextView server_page, CodeBuffer& buffer);
+
+// ExecuteCodeOf handed to `write` in pieces, in order, as they are made, for
+// a caller that sends them on rather than keeping the whole; returns how
+// many characters in all. Raises as ExecuteCodeOf does, and what `write`
+// raises; pieces handed on before a failure stay handed on.
+size_t ExecuteCodeTo(TextView server_page, const std::function<void(TextView)>& write);
 
 }  // namespace vz
 

@@ -71,6 +71,17 @@ Text AssembleAspCode(Text text, const ado::RowTable& tags, const ExpandLimits& l
   return page.Take(std::move(text));
 }
 
+size_t AssembleAspCode(CharBuffer& text, size_t length, const ado::RowTable& tags,
+                       const ExpandLimits& limits, PageOrigins* origins) {
+  if (tags.rows == 0) {
+    if (origins != nullptr) *origins = OriginRecorder(length).Finish();
+    return length;
+  }
+  PageText page(TextView(text.Reserve(length, length), length));
+  AssembleAspCode(page, tags, limits, origins);
+  return page.TakeInto(text);
+}
+
 void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits,
                      PageOrigins* origins) {
   std::optional<OriginRecorder> recorder;

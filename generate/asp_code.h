@@ -31,6 +31,12 @@ namespace vz {
 Text AssembleAspCode(Text templet, const ado::RowTable& tags, const ExpandLimits& limits = {},
                      PageOrigins* origins = nullptr);
 
+// The same on the text held in the first `length` characters of `text`,
+// the result written back there (into the same room when it fits); returns
+// its length. For a caller that keeps the text in storage of its own.
+size_t AssembleAspCode(CharBuffer& text, size_t length, const ado::RowTable& tags,
+                       const ExpandLimits& limits, PageOrigins* origins = nullptr);
+
 // The same on a page text made by the caller (tests make it of small blocks).
 void AssembleAspCode(PageText& page, const ado::RowTable& tags, const ExpandLimits& limits,
                      PageOrigins* origins = nullptr);

@@ -201,6 +201,23 @@ class PageText {
     return total;
   }
 
+  // The whole text written into `out` from its start; returns its length.
+  // The page text is left empty.
+  size_t TakeInto(CharBuffer& out) {
+    const size_t length = size_;
+    char16_t* at = out.Reserve(0, length);
+    for (const Block& block : blocks_) {
+      for (TextView side : {Left(block), Right(block)}) {
+        std::memcpy(at, side.data(), side.size() * sizeof(char16_t));
+        at += side.size();
+      }
+    }
+    blocks_.clear();
+    size_ = 0;
+    SetCursor(blocks_.begin(), 0);
+    return length;
+  }
+
   // The whole text; the page text is left empty. It is written into
   // `storage`, whose buffer is kept when it is large enough: memory written
   // before costs no page faults, fresh memory does.

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "platform/text.h"
 
@@ -85,6 +87,67 @@ void UseHugePagesForHeap(size_t bytes) {
   const uintptr_t last = after & ~(kHugePage - 1);
   if (last <= first) return;
   madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+void* AllocateLargeBuffer(size_t& bytes) {
+  if (bytes < kHugeBufferBytes || !HugePagesOnRequest()) return std::malloc(bytes);
+  const size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+  void* block = std::aligned_alloc(kHugePage, rounded);
+  if (block != nullptr) bytes = rounded;
+  return block;
+}
+
+namespace {
+
+struct FreeBlock {
+  void operator()(char* block) const { std::free(block); }
+};
+using Block = std::unique_ptr<char, FreeBlock>;
+
+// A scratch buffer: where the system gives huge pages on request, alone in
+// one, which comes in one fault; else with its small pages supplied at once.
+// Either costs a fraction of faulting in its small pages one by one.
+Block NewScratch() {
+  if (HugePagesOnRequest()) {
+    void* block = std::aligned_alloc(kHugePage, kHugePage);
+    if (block != nullptr && madvise(block, kHugePage, MADV_HUGEPAGE) == 0)
+      return Block(static_cast<char*>(block));
+    std::free(block);
+  }
+  void* block = std::malloc(ScratchBuffer::kScratchBytes);
+  if (block == nullptr) throw std::bad_alloc();
+  PrepareLargeBuffer(block, ScratchBuffer::kScratchBytes);
+  return Block(static_cast<char*>(block));
+}
+
+// The thread's scratch buffer, made at its first use, and whether a
+// ScratchBuffer holds it.
+struct ThreadScratch {
+  Block block;
+  bool held = false;
+};
+thread_local ThreadScratch t_scratch;
+
+}  // namespace
+
+ScratchBuffer::ScratchBuffer() {
+  ThreadScratch& scratch = t_scratch;
+  own_ = scratch.held;
+  if (own_) {
+    data_ = new char[kScratchBytes];
+    return;
+  }
+  if (!scratch.block) scratch.block = NewScratch();
+  scratch.held = true;
+  data_ = scratch.block.get();
+}
+
+ScratchBuffer::~ScratchBuffer() {
+  if (own_) {
+    delete[] data_;
+  } else {
+    t_scratch.held = false;
+  }
 }
 
 void ReserveText(Text& s, size_t capacity) {

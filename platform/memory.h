@@ -35,6 +35,37 @@ void PrepareLargeBuffer(void* data, size_t bytes);
 // allocator keeps no such heap.
 void UseHugePagesForHeap(size_t bytes);
 
+// A block of at least `bytes` from std::malloc's heap (freed with std::free
+// and grown with std::realloc), or null when memory runs out. From
+// kHugeBufferBytes on, where the system gives huge pages on request, it
+// starts on a 2 MB boundary and `bytes` is rounded up to whole 2 MB pages,
+// so that PrepareLargeBuffer on all of it leaves no ragged ends to be
+// supplied one small page at a time; `bytes` tells the size had.
+void* AllocateLargeBuffer(size_t& bytes);
+
+// Room for a step that needs it only while it runs (a file read in pieces,
+// a text encoded for output in pieces): the calling thread's own buffer of
+// kScratchBytes, kept for the thread's next such step, so that memory
+// written once is written again instead of had fresh. While one
+// ScratchBuffer of a thread holds it, another on the same thread gets a
+// buffer of its own. Raises std::bad_alloc when memory runs out.
+class ScratchBuffer {
+ public:
+  static constexpr size_t kScratchBytes = size_t{256} << 10;
+
+  ScratchBuffer();
+  ~ScratchBuffer();
+  ScratchBuffer(const ScratchBuffer&) = delete;
+  ScratchBuffer& operator=(const ScratchBuffer&) = delete;
+
+  char* data() const { return data_; }
+  size_t size() const { return kScratchBytes; }
+
+ private:
+  char* data_;
+  bool own_;  // not the thread's buffer
+};
+
 }  // namespace vz
 
 #endif  // VAVIZAR_PLATFORM_MEMORY_H_

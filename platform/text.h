@@ -79,6 +79,21 @@ void ReserveText(Text& s, size_t capacity);
 // through ReserveText. For texts built piece by piece.
 void GrowText(Text& s, size_t extra);
 
+// Storage of a caller's that a writer fills with one run of characters,
+// growing it as it goes: a long text is then written where it is kept (a
+// BSTR being built, say) rather than built apart and copied there.
+class CharBuffer {
+ public:
+  // Where the characters go, with room for at least `capacity` of them; the
+  // first `keep` written before stay. A capacity no larger than the room
+  // already there may leave the room as it is. May raise.
+  // REQUIRES: keep <= the capacity before, keep <= capacity.
+  virtual char16_t* Reserve(size_t keep, size_t capacity) = 0;
+
+ protected:
+  ~CharBuffer() = default;
+};
+
 // Fast search: the 0-based index of the first `needle` in `haystack` at or
 // after index `from`, or TextView::npos. An empty needle is found at `from`
 // (npos when `from` > haystack.size()). Vectorised; the workhorse behind InStr

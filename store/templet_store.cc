@@ -1,5 +1,7 @@
 #include "store/templet_store.h"
 
+#include <algorithm>
+
 #include "platform/failure.h"
 #include "store/error_log.h"
 #include "store/sql_value.h"
@@ -52,33 +54,62 @@ ado::RowTable GetPageTags(ado::Connection* conn, Text PageID) {
   return tags;
 }
 
-Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
-                 Text PageID, Text* path) {
+namespace {
+
+// The steps of LoadTemplet: a text read ahead goes to `take`, the path of
+// the file to read to `read`, which logs its own failures.
+template <typename Take, typename Read>
+void LoadTempletWith(ado::Connection* conn, const Text& templet_root, Text& log,
+                     const Text& TempletSetID, const Text& PageID, Text* path, Take&& take,
+                     Read&& read) {
   if (GivenInputs* given = t_given; given != nullptr && given->text && conn == given->conn &&
                                     templet_root == given->templet_root &&
                                     TempletSetID == given->set_id && PageID == given->page_id) {
-    Text text = std::move(*given->text);
+    take(std::move(*given->text));
     given->text.reset();
     if (path != nullptr) *path = given->path;
-    return text;
+    return;
   }
-  Text result;
   try {
     Text sql = TempletStatement(TempletSetID, PageID);
     // Released on every way out; releasing an open result set closes it.
     com::Ref<ado::Recordset> rs = Use(conn).Execute(sql, ado::adOptionUnspecified);
     if (rs->Eof()) {
       AppendError(log, kNoTemplet);
-      return Text();
+      return;
     }
     Text file = TempletPath(templet_root, rs->FieldValue(u"tmpl_file"));
-    result = ReadTextFile(file, log);
+    read(file);
     if (path != nullptr) *path = std::move(file);
     rs->Close();
   } catch (...) {
     AppendError(log, Text());
   }
+}
+
+}  // namespace
+
+Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
+                 Text PageID, Text* path) {
+  Text result;
+  LoadTempletWith(
+      conn, templet_root, log, TempletSetID, PageID, path,
+      [&](Text&& given) { result = std::move(given); },
+      [&](const Text& file) { result = ReadTextFile(file, log); });
   return result;
+}
+
+size_t LoadTempletInto(ado::Connection* conn, const Text& templet_root, Text& log,
+                       const Text& TempletSetID, const Text& PageID, Text* path, CharBuffer& out) {
+  size_t length = 0;
+  LoadTempletWith(
+      conn, templet_root, log, TempletSetID, PageID, path,
+      [&](Text&& given) {
+        std::copy(given.begin(), given.end(), out.Reserve(0, given.size()));
+        length = given.size();
+      },
+      [&](const Text& file) { length = ReadTextFileInto(file, out, log); });
+  return length;
 }
 
 }  // namespace vz

@@ -40,6 +40,11 @@ ado::RowTable GetPageTags(ado::Connection* conn, Text PageID);
 Text LoadTemplet(ado::Connection* conn, const Text& templet_root, Text& log, Text TempletSetID,
                  Text PageID, Text* path = nullptr);
 
+// LoadTemplet written straight into `out` from its start, for a caller that
+// keeps the text in storage of its own; returns how many characters.
+size_t LoadTempletInto(ado::Connection* conn, const Text& templet_root, Text& log,
+                       const Text& TempletSetID, const Text& PageID, Text* path, CharBuffer& out);
+
 // The statements the two queries run, with the identifiers written in by
 // SqlValue (which raises 13 for one it refuses).
 Text TempletStatement(const Text& TempletSetID, const Text& PageID);

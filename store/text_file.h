@@ -15,6 +15,11 @@ namespace vz {
 // text read is returned. Nothing is logged on success.
 Text ReadTextFile(Text path, Text& log);
 
+// ReadTextFile written straight into `out` from its start, for a caller that
+// keeps the text in storage of its own; returns how many characters (0 when
+// the file cannot be opened or read). Logs as ReadTextFile does.
+size_t ReadTextFileInto(Text path, CharBuffer& out, Text& log);
+
 // The steps of ReadTextFile without its handler, for callers that report a
 // failure their own way: sets `text` to the file's text and raises the file
 // layer's failure. `text` stays "" when opening or reading fails, and holds

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/fso/code_page.h"
@@ -35,6 +37,20 @@ std::string Dump(const Text& text) {
   }
   return out;
 }
+
+// A CharBuffer over a vector, grown only as asked.
+class VectorBuffer final : public CharBuffer {
+ public:
+  char16_t* Reserve(size_t keep, size_t capacity) override {
+    EXPECT_LE(keep, chars_.size());
+    if (capacity > chars_.size()) chars_.resize(capacity);
+    return chars_.data();
+  }
+  Text Take(size_t length) const { return Text(chars_.data(), length); }
+
+ private:
+  std::vector<char16_t> chars_;
+};
 
 struct DecodeCase {
   const char* code_page;
@@ -311,6 +327,18 @@ TEST(Conversion, FastPathsMatchIconvOnRandomInput) {
       ASSERT_EQ(Dump(pieces), Dump(expected)) << Hex(bytes);
       ASSERT_EQ(fast.faults().count, faults.count) << Hex(bytes);
       ASSERT_EQ(fast.faults().first, faults.first) << Hex(bytes);
+      // The same written straight into a buffer that starts with no room.
+      VectorBuffer buffer;
+      CharsInBuffer into(buffer);
+      for (size_t at = 0; at < bytes.size();) {
+        const size_t n = std::min(bytes.size() - at, 1 + input.Below(round % 2 ? 7 : 5000));
+        fast.Feed(std::string_view(bytes).substr(at, n), into);
+        at += n;
+      }
+      fast.Finish(into);
+      ASSERT_EQ(Dump(buffer.Take(into.length)), Dump(expected)) << Hex(bytes);
+      ASSERT_EQ(fast.faults().count, faults.count) << Hex(bytes);
+      ASSERT_EQ(fast.faults().first, faults.first) << Hex(bytes);
       const std::string cut = bytes.substr(0, input.Below(bytes.size() + 1));
       ASSERT_EQ(Dump(DecodeWith(fast, cut)), Dump(DecodeWith(reference, cut))) << Hex(cut);
       const Text text = input.WithStrays(expected);
@@ -318,6 +346,20 @@ TEST(Conversion, FastPathsMatchIconvOnRandomInput) {
           << Dump(text);
       ASSERT_EQ(Unencodable(code_page, text), Unencodable(code_page, text, Conversion::kIconvOnly))
           << Dump(text);
+      // In pieces cut anywhere, surrogate pairs included, the same bytes.
+      // Its own cuts, so that the inputs drawn stay those of the checks above.
+      static std::mt19937 piece_length(7);
+      TextEncoder encoder(code_page);
+      std::string streamed;
+      const std::function<void(std::string_view)> take = [&](std::string_view b) { streamed += b; };
+      for (size_t at = 0; at < text.size();) {
+        const size_t n =
+            std::min<size_t>(text.size() - at, 1 + piece_length() % (round % 2 ? 4 : 3000));
+        encoder.Feed(TextView(text).substr(at, n), take);
+        at += n;
+      }
+      encoder.Finish(take);
+      ASSERT_EQ(Hex(streamed), Hex(Encode(code_page, text))) << Dump(text);
     }
   }
 }
@@ -401,11 +443,21 @@ class TextFileTest : public CodePageTest {
     CodePageTest::TearDown();
   }
 
-  // Opens `path` (with "\" separators) and reads it whole.
-  static Text ReadWhole(const Text& path) {
+  // Opens `path` (with "\" separators) and reads it whole, once into a text
+  // and, unless `once`, again into a buffer, which must agree.
+  static Text ReadWhole(const Text& path, bool once = false) {
     com::Ref<FileSystemObject> files = CreateFileSystemObject();
     com::Ref<TextStream> stream = files->OpenTextFile(path, ForReading, false, TristateFalse);
     Text text = stream->ReadAll();
+    const DecodeFaults faults = stream->ReadFaults();
+    stream->Close();
+    if (once) return text;
+    stream = files->OpenTextFile(path, ForReading, false, TristateFalse);
+    VectorBuffer buffer;
+    const size_t length = stream->ReadAllInto(buffer);
+    EXPECT_TRUE(buffer.Take(length) == text) << Dump(text);
+    EXPECT_EQ(stream->ReadFaults().count, faults.count);
+    EXPECT_EQ(stream->ReadFaults().first, faults.first);
     stream->Close();
     return text;
   }
@@ -601,7 +653,7 @@ TEST_F(TextFileTest, FaultSweepOverARead) {
     SCOPED_TRACE(n);
     FailNthCall(n);
     Text text;
-    ErrorState error = FailureOf([&] { text = ReadWhole(Windows(dir_ / "a.htm")); });
+    ErrorState error = FailureOf([&] { text = ReadWhole(Windows(dir_ / "a.htm"), true); });
     EXPECT_EQ(OpenDescriptors(), descriptors_);
     EXPECT_EQ(LiveTextStreams(), streams_);
     if (!FaultFired()) {

@@ -1,5 +1,6 @@
 #include "platform/com/bstr.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -31,8 +32,8 @@ BSTR SysAllocStringLen(const OLECHAR* chars, UINT length) {
       std::numeric_limits<uint32_t>::max() - sizeof(Header) - sizeof(OLECHAR);
   uint64_t bytes = uint64_t{length} * sizeof(OLECHAR);
   if (bytes > kMaxBytes) return nullptr;
-  const size_t size = sizeof(Header) + bytes + sizeof(OLECHAR);
-  void* block = std::malloc(size);
+  size_t size = sizeof(Header) + bytes + sizeof(OLECHAR);
+  void* block = AllocateLargeBuffer(size);
   if (block == nullptr) return nullptr;
   PrepareLargeBuffer(block, size);
   auto* header = static_cast<Header*>(block);
@@ -59,14 +60,19 @@ UINT SysStringByteLen(BSTR s) { return s == nullptr ? 0 : HeaderOf(s)->bytes; }
 
 BstrBuilder::~BstrBuilder() { std::free(block_); }
 
+OLECHAR* BstrBuilder::Chars() const {
+  return reinterpret_cast<OLECHAR*>(static_cast<Header*>(block_) + 1);
+}
+
 OLECHAR* BstrBuilder::Reserve(size_t keep, size_t capacity) {
   constexpr uint64_t kMaxChars = (std::numeric_limits<uint32_t>::max() - sizeof(Header)) / 2 - 1;
+  if (block_ != nullptr && capacity <= capacity_) return Chars();
   if (capacity > kMaxChars) Raise(kOutOfStringSpace);
-  const size_t size = sizeof(Header) + (capacity + 1) * sizeof(OLECHAR);
+  size_t size = sizeof(Header) + (capacity + 1) * sizeof(OLECHAR);
   void* block;
   if (keep == 0) {
     // Nothing to keep: a fresh block, readied before anything is written.
-    block = std::malloc(size);
+    block = AllocateLargeBuffer(size);
     if (block == nullptr) throw std::bad_alloc();
     std::free(block_);
     PrepareLargeBuffer(block, size);
@@ -75,8 +81,9 @@ OLECHAR* BstrBuilder::Reserve(size_t keep, size_t capacity) {
     if (block == nullptr) throw std::bad_alloc();
   }
   block_ = block;
-  capacity_ = capacity;
-  return reinterpret_cast<OLECHAR*>(static_cast<Header*>(block_) + 1);
+  // The room a rounded block has past what was asked is room too.
+  capacity_ = std::min<size_t>((size - sizeof(Header)) / sizeof(OLECHAR) - 1, kMaxChars);
+  return Chars();
 }
 
 Bstr BstrBuilder::Finish(size_t length) {

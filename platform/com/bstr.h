@@ -63,24 +63,29 @@ class Bstr {
 // A BSTR built in place, for a long text written piece by piece: the
 // characters go straight into the block that becomes the string, which grows
 // without copying where the allocator can move pages, and is not copied
-// again at the end.
-class BstrBuilder {
+// again at the end. A large block lies in whole huge pages where the system
+// offers them (platform/memory.h).
+class BstrBuilder final : public CharBuffer {
  public:
   BstrBuilder() = default;
   ~BstrBuilder();  // frees an unfinished block
   BstrBuilder(const BstrBuilder&) = delete;
   BstrBuilder& operator=(const BstrBuilder&) = delete;
 
-  // Where the characters go, with room for `capacity` of them; the first
-  // `keep` written before stay. Raises 7 when memory runs out and 14 for a
-  // capacity a BSTR cannot hold. REQUIRES: keep <= the capacity before.
-  OLECHAR* Reserve(size_t keep, size_t capacity);
+  // Where the characters go, with room for at least `capacity` of them; the
+  // first `keep` written before stay. A capacity within the room there is
+  // changes nothing: Reserve(n, n) gives back the place of n characters
+  // written. Raises 7 when memory runs out and 14 for a capacity a BSTR
+  // cannot hold. REQUIRES: keep <= the capacity before, keep <= capacity.
+  OLECHAR* Reserve(size_t keep, size_t capacity) override;
   // The string of the first `length` characters written (null for none);
   // the builder is empty afterwards. REQUIRES: length <= the capacity
   // reserved.
   Bstr Finish(size_t length);
 
  private:
+  OLECHAR* Chars() const;
+
   void* block_ = nullptr;
   size_t capacity_ = 0;
 };

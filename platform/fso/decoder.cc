@@ -18,32 +18,49 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 iconv_t Handle(void* cd) { return static_cast<iconv_t>(cd); }
 
-// Collects decoded units in a small buffer and appends them to the text in
-// large pieces, so that the text grows without being zero-filled first.
+}  // namespace
+
+namespace internal {
+
+// Where decoded units go: collected in a small buffer and appended to a
+// text in large pieces, so that the text grows without being zero-filled
+// first; or written straight into the room of a CharBuffer, grown as needed.
 class UnitSink {
  public:
   UnitSink(Text& out, DecodeFaults& faults, int64_t base)
-      : out_(out), faults_(faults), base_(base) {}
+      : text_(&out),
+        faults_(faults),
+        base_(base),
+        begin_(buffer_),
+        at_(buffer_),
+        end_(buffer_ + kSize) {}
+  UnitSink(CharsInBuffer& out, DecodeFaults& faults, int64_t base)
+      : chars_(&out),
+        faults_(faults),
+        base_(base),
+        begin_(out.chars),
+        at_(out.chars + out.length),
+        end_(out.chars + out.capacity) {}
   UnitSink(const UnitSink&) = delete;
   UnitSink& operator=(const UnitSink&) = delete;
 
   // A place with room for at least `n` units (n <= kSize); room() tells how
   // many. Commit(k) keeps the first k written there.
   char16_t* Room(size_t n) {
-    if (kSize - used_ < n) Flush();
-    return buffer_ + used_;
+    if (static_cast<size_t>(end_ - at_) < n) MakeRoom(n);
+    return at_;
   }
-  size_t room() const { return kSize - used_; }
-  void Commit(size_t n) { used_ += n; }
+  size_t room() const { return static_cast<size_t>(end_ - at_); }
+  void Commit(size_t n) { at_ += n; }
 
   void Put(char16_t unit) {
     *Room(1) = unit;
-    ++used_;
+    ++at_;
   }
 
   // The U+FFFD that stands for a sequence not valid in the code page.
   void PutInvalid() {
-    if (faults_.count++ == 0) faults_.first = static_cast<int64_t>(out_.size() + used_) - base_;
+    if (faults_.count++ == 0) faults_.first = static_cast<int64_t>(Written()) - base_;
     Put(kReplacement);
   }
 
@@ -53,30 +70,63 @@ class UnitSink {
     while (done < n) {
       const size_t step = std::min(n - done, kSize / 2);
       const size_t run = WidenAscii(bytes + done, step, Room(step));
-      used_ += run;
+      at_ += run;
       done += run;
       if (run < step) break;
     }
     return done;
   }
 
-  // Appends what the buffer holds to the text. Raises 14 when the text would
-  // grow past the longest text.
+  // Hands on what is written: appends what the buffer holds to the text, or
+  // tells the CharBuffer's count. Raises 14 when the text would grow past
+  // the longest text.
   void Flush() {
-    if (used_ == 0) return;
-    CheckTextLength(static_cast<int64_t>(out_.size() + used_));
-    out_.append(buffer_, used_);
-    used_ = 0;
+    CheckTextLength(static_cast<int64_t>(Written()));
+    if (chars_ != nullptr) {
+      chars_->length = static_cast<size_t>(at_ - begin_);
+      return;
+    }
+    text_->append(buffer_, static_cast<size_t>(at_ - buffer_));
+    at_ = buffer_;
   }
 
  private:
   static constexpr size_t kSize = 4096;
-  Text& out_;
+
+  // The units written so far, what the text held before included.
+  size_t Written() const {
+    const auto here = static_cast<size_t>(at_ - begin_);
+    return chars_ != nullptr ? here : text_->size() + here;
+  }
+
+  void MakeRoom(size_t n) {
+    if (chars_ == nullptr) {
+      Flush();
+      return;
+    }
+    const auto used = static_cast<size_t>(at_ - begin_);
+    chars_->length = used;
+    chars_->Reserve(std::max({2 * chars_->capacity, used + n, kSize}));
+    begin_ = chars_->chars;
+    at_ = begin_ + used;
+    end_ = begin_ + chars_->capacity;
+  }
+
+  Text* text_ = nullptr;
+  CharsInBuffer* chars_ = nullptr;
   DecodeFaults& faults_;
   int64_t base_;
-  size_t used_ = 0;
+  char16_t* begin_;
+  char16_t* at_;
+  char16_t* end_;
   char16_t buffer_[kSize];
 };
+
+}  // namespace internal
+
+namespace {
+
+using internal::UnitSink;
 
 // UTF-8 as iconv reads it.
 
@@ -285,15 +335,30 @@ TextDecoder::~TextDecoder() {
   if (cd_ != nullptr) iconv_close(Handle(cd_));
 }
 
-void TextDecoder::Begin(const Text& out) {
+void CharsInBuffer::Reserve(size_t room) {
+  chars = buffer.Reserve(length, room);
+  capacity = room;
+}
+
+void TextDecoder::Begin(size_t written) {
   if (base_ >= 0) return;
-  base_ = static_cast<int64_t>(out.size());
+  base_ = static_cast<int64_t>(written);
   faults_ = DecodeFaults();
 }
 
 void TextDecoder::Feed(std::string_view bytes, Text& out) {
-  Begin(out);
+  Begin(out.size());
   UnitSink sink(out, faults_, base_);
+  Feed(bytes, sink);
+}
+
+void TextDecoder::Feed(std::string_view bytes, CharsInBuffer& out) {
+  Begin(out.length);
+  UnitSink sink(out, faults_, base_);
+  Feed(bytes, sink);
+}
+
+void TextDecoder::Feed(std::string_view bytes, UnitSink& sink) {
   std::string joined;
   if (!pending_.empty()) {
     if (route_ == Route::kUtf8) {
@@ -327,8 +392,18 @@ void TextDecoder::Feed(std::string_view bytes, Text& out) {
 }
 
 void TextDecoder::Finish(Text& out) {
-  Begin(out);
+  Begin(out.size());
   UnitSink sink(out, faults_, base_);
+  Finish(sink);
+}
+
+void TextDecoder::Finish(CharsInBuffer& out) {
+  Begin(out.length);
+  UnitSink sink(out, faults_, base_);
+  Finish(sink);
+}
+
+void TextDecoder::Finish(UnitSink& sink) {
   if (!pending_.empty()) {
     pending_.clear();
     sink.PutInvalid();

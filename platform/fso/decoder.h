@@ -31,6 +31,24 @@ struct DecodeFaults {
   int64_t first = -1;  // the offset in the decoded text of the first, or -1
 };
 
+// A CharBuffer that decoding writes into: `length` characters written and
+// room known for `capacity`, at `chars`.
+struct CharsInBuffer {
+  explicit CharsInBuffer(CharBuffer& into) : buffer(into) {}
+  // Room for `room` characters, the `length` written kept.
+  // REQUIRES: room >= length.
+  void Reserve(size_t room);
+
+  CharBuffer& buffer;
+  char16_t* chars = nullptr;
+  size_t length = 0;
+  size_t capacity = 0;
+};
+
+namespace internal {
+class UnitSink;
+}
+
 class TextDecoder {
  public:
   // Decodes from `iconv_name`. Raises 5 when iconv does not know it.
@@ -42,8 +60,11 @@ class TextDecoder {
   // Decodes `bytes` and appends the characters to `out`. Raises 14 when `out`
   // would grow past the longest text.
   void Feed(std::string_view bytes, Text& out);
+  // The same written straight into the room of a buffer, grown as needed.
+  void Feed(std::string_view bytes, CharsInBuffer& out);
   // Ends the input: an unfinished character becomes U+FFFD.
   void Finish(Text& out);
+  void Finish(CharsInBuffer& out);
 
   // The invalid sequences of the input since the last Finish (of this one,
   // once it is finished), with offsets from where the first Feed began to
@@ -59,8 +80,11 @@ class TextDecoder {
   DecodeFaults faults_;
   int64_t base_ = -1;  // the size of `out` at the first Feed of this input
 
-  // Starts the count of a new input at the first Feed after a Finish.
-  void Begin(const Text& out);
+  // Starts the count of a new input, `written` characters being in its
+  // output already, at the first Feed after a Finish.
+  void Begin(size_t written);
+  void Feed(std::string_view bytes, internal::UnitSink& sink);
+  void Finish(internal::UnitSink& sink);
 };
 
 // Decodes all of `bytes` at once.

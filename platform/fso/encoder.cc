@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <memory>
 
 #include "platform/ascii.h"
 #include "platform/failure.h"
@@ -68,28 +69,34 @@ class Converter {
   iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
 };
 
-// Collects bytes in a small buffer and hands them on in large pieces.
+// Collects bytes in a buffer and hands them on in large pieces.
 template <typename Output>
 class ByteSink {
  public:
-  explicit ByteSink(Output& output) : output_(output) {}
+  // The bytes go to `buffer`, of `size` bytes (at least kMinSize), of which
+  // the first `used` are written already.
+  ByteSink(Output& output, char* buffer, size_t size, size_t used = 0)
+      : output_(output), buffer_(buffer), size_(size), used_(used) {}
   ByteSink(const ByteSink&) = delete;
   ByteSink& operator=(const ByteSink&) = delete;
 
-  // A place with room for at least `n` bytes (n <= kSize); room() tells how
-  // many. Commit(k) keeps the first k written there.
+  static constexpr size_t kMinSize = 8192;
+
+  // A place with room for at least `n` bytes (n <= kMinSize); room() tells
+  // how many. Commit(k) keeps the first k written there.
   char* Room(size_t n) {
-    if (kSize - used_ < n) Flush();
+    if (size_ - used_ < n) Flush();
     return buffer_ + used_;
   }
-  size_t room() const { return kSize - used_; }
+  size_t room() const { return size_ - used_; }
   void Commit(size_t n) { used_ += n; }
+  size_t used() const { return used_; }
 
   // Narrows the run of ASCII at the start of units[0, n); returns its length.
   size_t NarrowRun(const char16_t* units, size_t n) {
     size_t done = 0;
     while (done < n) {
-      const size_t step = std::min(n - done, kSize / 2);
+      const size_t step = std::min(n - done, kMinSize / 2);
       const size_t run = NarrowAscii(units + done, step, Room(step));
       used_ += run;
       done += run;
@@ -104,10 +111,10 @@ class ByteSink {
   }
 
  private:
-  static constexpr size_t kSize = 8192;
   Output& output_;
-  size_t used_ = 0;
-  char buffer_[kSize];
+  char* buffer_;
+  size_t size_;
+  size_t used_;
 };
 
 bool IsHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -196,18 +203,10 @@ void ConvertAsciiRuns(iconv_t cd, TextView text, Sink& sink, Missing& missing) {
   }
 }
 
-// Converts `text` with `converter`, handing runs of converted bytes to
-// `output` and the position of each character the set cannot hold (skipped)
-// to `missing`. An unfinished character at the end (a lone high surrogate)
-// counts as one the set cannot hold.
-template <typename Output, typename Missing>
-void Convert(Converter& converter, TextView text, Output&& output, Missing&& missing) {
-  ByteSink<Output> sink(output);
-  // What is missing is reported in its place among the bytes.
-  auto report = [&](size_t at) {
-    sink.Flush();
-    missing(at);
-  };
+// Converts `text` with `converter` into `sink`, the position of each
+// character the set cannot hold (skipped) going to `report`.
+template <typename Sink, typename Missing>
+void ConvertPiece(Converter& converter, TextView text, Sink& sink, Missing& report) {
   switch (converter.route()) {
     case Route::kUtf8:
       ConvertUtf8(text, sink, report);
@@ -219,18 +218,96 @@ void Convert(Converter& converter, TextView text, Output&& output, Missing&& mis
       ConvertWithIconv(converter.get(), text, 0, text.size(), sink, report);
       break;
   }
-  if (converter.route() != Route::kUtf8) {
-    // Close any shift state the set keeps.
-    char* out_at = sink.Room(64);
-    const size_t room = sink.room();
-    size_t out_left = room;
-    iconv(converter.get(), nullptr, nullptr, &out_at, &out_left);
-    sink.Commit(room - out_left);
-  }
+}
+
+// Closes any shift state the set keeps.
+template <typename Sink>
+void CloseShift(Converter& converter, Sink& sink) {
+  if (converter.route() == Route::kUtf8) return;
+  char* out_at = sink.Room(64);
+  const size_t room = sink.room();
+  size_t out_left = room;
+  iconv(converter.get(), nullptr, nullptr, &out_at, &out_left);
+  sink.Commit(room - out_left);
+}
+
+// Converts `text` with `converter`, handing runs of converted bytes to
+// `output` and the position of each character the set cannot hold (skipped)
+// to `missing`. An unfinished character at the end (a lone high surrogate)
+// counts as one the set cannot hold.
+template <typename Output, typename Missing>
+void Convert(Converter& converter, TextView text, Output&& output, Missing&& missing) {
+  char buffer[ByteSink<Output>::kMinSize];
+  ByteSink<Output> sink(output, buffer, sizeof buffer);
+  // What is missing is reported in its place among the bytes.
+  auto report = [&](size_t at) {
+    sink.Flush();
+    missing(at);
+  };
+  ConvertPiece(converter, text, sink, report);
+  CloseShift(converter, sink);
   sink.Flush();
 }
 
 }  // namespace
+
+struct TextEncoder::State {
+  State(std::string_view number_or_name, Conversion conversion)
+      : converter(number_or_name, conversion) {}
+  Converter converter;
+  char* buffer = own;
+  size_t size = sizeof own;
+  size_t used = 0;
+  char own[8192];
+};
+
+TextEncoder::TextEncoder(std::string_view number_or_name, Conversion conversion)
+    : state_(std::make_unique<State>(number_or_name, conversion)) {}
+
+TextEncoder::~TextEncoder() = default;
+
+void TextEncoder::GatherIn(char* buffer, size_t size) {
+  state_->buffer = buffer;
+  state_->size = size;
+}
+
+void TextEncoder::Feed(TextView text, const std::function<void(std::string_view bytes)>& write) {
+  auto output = [&](const char* bytes, size_t n) { write(std::string_view(bytes, n)); };
+  ByteSink<decltype(output)> sink(output, state_->buffer, state_->size, state_->used);
+  // A character the set cannot hold is a "?" among the bytes.
+  auto report = [&](size_t) {
+    *sink.Room(1) = '?';
+    sink.Commit(1);
+  };
+  if (pending_ != 0 && !text.empty()) {
+    // A pair cut between two pieces goes whole; a lone high surrogate alone.
+    const char16_t pair[2] = {pending_, text[0]};
+    const bool whole = IsLow(text[0]);
+    ConvertPiece(state_->converter, TextView(pair, whole ? 2 : 1), sink, report);
+    pending_ = 0;
+    if (whole) text.remove_prefix(1);
+  }
+  if (!text.empty() && IsHigh(text.back())) {
+    pending_ = text.back();
+    text.remove_suffix(1);
+  }
+  ConvertPiece(state_->converter, text, sink, report);
+  state_->used = sink.used();
+}
+
+void TextEncoder::Finish(const std::function<void(std::string_view bytes)>& write) {
+  auto output = [&](const char* bytes, size_t n) { write(std::string_view(bytes, n)); };
+  ByteSink<decltype(output)> sink(output, state_->buffer, state_->size, state_->used);
+  auto report = [&](size_t) {
+    *sink.Room(1) = '?';
+    sink.Commit(1);
+  };
+  if (pending_ != 0) ConvertPiece(state_->converter, TextView(&pending_, 1), sink, report);
+  pending_ = 0;
+  CloseShift(state_->converter, sink);
+  sink.Flush();
+  state_->used = 0;
+}
 
 std::string Encode(std::string_view number_or_name, TextView text, Conversion conversion) {
   Converter converter(number_or_name, conversion);

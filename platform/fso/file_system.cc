@@ -14,6 +14,7 @@
 #include "platform/fso/code_page.h"
 #include "platform/fso/decoder.h"
 #include "platform/fso/fault.h"
+#include "platform/memory.h"
 
 namespace vz::fso {
 namespace {
@@ -47,33 +48,50 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
   }
 
   Text ReadAll() override {
+    Text text;
+    Read(text);
+    return text;
+  }
+
+  size_t ReadAllInto(CharBuffer& out) override {
+    CharsInBuffer chars(out);
+    Read(chars);
+    return chars.length;
+  }
+
+  DecodeFaults ReadFaults() override { return faults_; }
+
+  // Reads the rest of the file into `out` (a Text or CharsInBuffer, empty).
+  template <typename Out>
+  void Read(Out& out) {
     if (fd_ < 0) Raise(kInvalidArgument);
     TextDecoder decoder(code_page_);
-    Text text;
     // In the code pages in use a byte gives at most one UTF-16 unit, so the
     // rest of a regular file is room enough: one allocation for a large
     // template. Only a hint; the text still grows if it needs more.
     const size_t expected = RestOfFile();
     if (expected > 0 && expected <= static_cast<size_t>(kMaxTextLength))
-      ReserveText(text, expected + 16);
+      Reserve(out, expected + 16);
     // A file that is no larger than it was is read in one call; a read that
-    // comes back short after that many bytes has met the end.
-    const size_t size = expected == 0 ? kUnknownSizeRead : std::min(expected + 1, kMaxReadSize);
-    auto buffer = std::make_unique_for_overwrite<char[]>(size);
+    // comes back short after that many bytes has met the end. The pieces
+    // are read into the thread's scratch room, written before.
+    ScratchBuffer scratch;
+    const size_t size = std::min(
+        scratch.size(), expected == 0 ? kUnknownSizeRead : std::min(expected + 1, kMaxReadSize));
     size_t total = 0;
     for (;;) {
-      const size_t n = ReadSome(buffer.get(), size);
+      const size_t n = ReadSome(scratch.data(), size);
       if (n == 0) break;
-      decoder.Feed(std::string_view(buffer.get(), n), text);
+      decoder.Feed(std::string_view(scratch.data(), n), out);
       total += n;
       if (n < size && total >= expected) break;
     }
-    decoder.Finish(text);
+    decoder.Finish(out);
     faults_ = decoder.faults();
-    return text;
   }
 
-  DecodeFaults ReadFaults() override { return faults_; }
+  static void Reserve(Text& out, size_t capacity) { ReserveText(out, capacity); }
+  static void Reserve(CharsInBuffer& out, size_t capacity) { out.Reserve(capacity); }
 
   // The bytes from the current position to the end of a regular file, by
   // its size now; 0 when that cannot be told.

@@ -45,6 +45,9 @@ class TextStream : public com::IUnknown {
  public:
   // Everything from the current position to the end, decoded; "" at the end.
   virtual Text ReadAll() = 0;
+  // ReadAll written straight into `out` from its start, for a caller that
+  // keeps the text in storage of its own; returns how many characters.
+  virtual size_t ReadAllInto(CharBuffer& out) = 0;
   // The byte sequences of the last ReadAll that were not valid in the code
   // page (each became U+FFFD), and where the first stands in its text.
   virtual DecodeFaults ReadFaults() = 0;
