@@ -79,6 +79,12 @@ const DecodeCase kDecodeCases[] = {
     {"UTF-8", std::string("a\0b", 3), Text(u"a\0b", 3)},
     {"UTF-8", "", u""},
     {"CP950", "\xBC\xD2\xAA\x4F", u"模板"},
+    // iconv steps past this invalid pair before it reports it
+    {"CP949",
+     "\xA2\xE8"
+     "A",
+     u"\uFFFDA"},
+    {"CP949", "x\xA2\xE8\x9B,\xA2\xE8", u"x\uFFFD\uFFFD,\uFFFD"},
     {"CP1252", "caf\xE9 \x80 \x93q\x94", u"café € “q”"},
 };
 

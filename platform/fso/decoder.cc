@@ -232,17 +232,27 @@ bool FinishCutUtf8(std::string& pending, std::string_view& bytes, UnitSink& sink
 
 // Other sets through iconv.
 
+// An iconv descriptor, and whether it reports the invalid pair A2 E8 with its
+// input already past the pair: glibc's UHC (CP949) does, where every other
+// invalid sequence is reported with the input left at it.
+struct Converter {
+  iconv_t cd;
+  bool past_a2e8;
+};
+
 // Hands bytes [at, end) to iconv; `at` moves past what it took. A byte that
 // cannot start a character becomes U+FFFD. False when the bytes end inside
 // a character, which then starts at `at`.
-bool DecodeWithIconv(iconv_t cd, const char* bytes, size_t& at, size_t end, UnitSink& sink) {
+bool DecodeWithIconv(Converter converter, const char* bytes, size_t& at, size_t end,
+                     UnitSink& sink) {
   char* in = const_cast<char*>(bytes + at);
   size_t in_left = end - at;
   while (in_left > 0) {
+    const char* const start = in;
     char* out_at = reinterpret_cast<char*>(sink.Room(64));
     const size_t room = sink.room() * sizeof(char16_t);
     size_t out_left = room;
-    const size_t rc = iconv(cd, &in, &in_left, &out_at, &out_left);
+    const size_t rc = iconv(converter.cd, &in, &in_left, &out_at, &out_left);
     const int error = errno;
     sink.Commit((room - out_left) / sizeof(char16_t));
     if (rc != static_cast<size_t>(-1)) break;
@@ -251,10 +261,15 @@ bool DecodeWithIconv(iconv_t cd, const char* bytes, size_t& at, size_t end, Unit
       at = static_cast<size_t>(in - bytes);
       return false;
     }
-    // EILSEQ: a byte that cannot start a character here.
+    // EILSEQ: a byte that cannot start a character here, or the pair just
+    // stepped past.
     sink.PutInvalid();
-    ++in;
-    --in_left;
+    const bool stepped_past =
+        converter.past_a2e8 && in - start >= 2 && in[-2] == '\xA2' && in[-1] == '\xE8';
+    if (!stepped_past && in_left > 0) {
+      ++in;
+      --in_left;
+    }
   }
   at = end;
   return true;
@@ -275,7 +290,7 @@ size_t NextAsciiPair(const char* bytes, size_t from, size_t n) {
 // Decodes `bytes` widening runs of ASCII and handing the rest to iconv, up to
 // the next place where a character surely starts; returns the length of the
 // unfinished character at their end.
-size_t DecodeAsciiRuns(iconv_t cd, std::string_view bytes, UnitSink& sink) {
+size_t DecodeAsciiRuns(Converter cd, std::string_view bytes, UnitSink& sink) {
   const char* p = bytes.data();
   const size_t n = bytes.size();
   size_t i = 0;
@@ -313,6 +328,21 @@ bool DecodesAsciiAsItself(iconv_t cd) {
   return true;
 }
 
+// Whether `cd` reports A2 E8 as invalid with its input past the pair. Leaves
+// the descriptor in its initial state.
+bool ReportsA2E8PastIt(iconv_t cd) {
+  char bytes[] = {'\xA2', '\xE8'};
+  char16_t units[4];
+  char* in = bytes;
+  size_t in_left = sizeof bytes;
+  char* out_at = reinterpret_cast<char*>(units);
+  size_t out_left = sizeof units;
+  const size_t rc = iconv(cd, &in, &in_left, &out_at, &out_left);
+  const bool past = rc == static_cast<size_t>(-1) && errno == EILSEQ && in_left == 0;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return past;
+}
+
 }  // namespace
 
 TextDecoder::TextDecoder(const std::string& iconv_name, Conversion conversion) {
@@ -327,6 +357,7 @@ TextDecoder::TextDecoder(const std::string& iconv_name, Conversion conversion) {
     Raise(kInvalidArgument, Concat({u"Unknown code page '", FromUtf8(iconv_name), u"'"}));
   }
   cd_ = cd;
+  past_a2e8_ = ReportsA2E8PastIt(cd);
   if (fast && AsciiRunsMayBypass(iconv_name) && DecodesAsciiAsItself(cd))
     route_ = Route::kAsciiRuns;
 }
@@ -378,11 +409,11 @@ void TextDecoder::Feed(std::string_view bytes, UnitSink& sink) {
       unfinished = DecodeUtf8(bytes, sink);
       break;
     case Route::kAsciiRuns:
-      unfinished = DecodeAsciiRuns(Handle(cd_), bytes, sink);
+      unfinished = DecodeAsciiRuns({Handle(cd_), past_a2e8_}, bytes, sink);
       break;
     case Route::kIconv: {
       size_t at = 0;
-      if (!DecodeWithIconv(Handle(cd_), bytes.data(), at, bytes.size(), sink))
+      if (!DecodeWithIconv({Handle(cd_), past_a2e8_}, bytes.data(), at, bytes.size(), sink))
         unfinished = bytes.size() - at;
       break;
     }

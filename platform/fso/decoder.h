@@ -75,8 +75,9 @@ class TextDecoder {
   enum class Route { kUtf8, kAsciiRuns, kIconv };
 
   Route route_ = Route::kIconv;
-  void* cd_ = nullptr;   // iconv_t; none for kUtf8
-  std::string pending_;  // the start of a character cut at the end of a piece
+  void* cd_ = nullptr;      // iconv_t; none for kUtf8
+  bool past_a2e8_ = false;  // cd_ reports A2 E8 with its input past the pair
+  std::string pending_;     // the start of a character cut at the end of a piece
   DecodeFaults faults_;
   int64_t base_ = -1;  // the size of `out` at the first Feed of this input
 
