@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
@@ -54,13 +55,15 @@ constexpr TextView kCodeToCode = u"\r\n\r\n";
 // its end.
 constexpr size_t kStep = 64 * 28 + 64;
 
-// Execute code goes into a text through a small buffer, written with a bare
-// pointer that is checked for room once a step.
-class TextOutput {
+// Execute code staged in a small buffer of its own, written with a bare
+// pointer that is checked for room once a step, and handed to `Sink` when the
+// buffer fills.
+template <class Sink>
+class StagedOutput {
  public:
-  explicit TextOutput(Text& text) : text_(text) {}
-  TextOutput(const TextOutput&) = delete;
-  TextOutput& operator=(const TextOutput&) = delete;
+  explicit StagedOutput(Sink sink) : sink_(std::move(sink)) {}
+  StagedOutput(const StagedOutput&) = delete;
+  StagedOutput& operator=(const StagedOutput&) = delete;
 
   // Where the next characters go.
   char16_t* Cursor() const { return at_; }
@@ -73,73 +76,50 @@ class TextOutput {
     if (buffer_ + kSize - cursor < static_cast<ptrdiff_t>(kStep)) Flush();
     return at_;
   }
-
   // Appends characters of any number.
   void Put(TextView chars) {
     Flush();
-    Append(text_, chars);
+    sink_(chars);
   }
-
-  // Moves the buffer into the text; raises 14 when the text would pass the
-  // bound.
+  // Hands on what the buffer holds.
   void Flush() {
-    const auto n = static_cast<size_t>(at_ - buffer_);
-    CheckTextLength(static_cast<int64_t>(text_.size()) + static_cast<int64_t>(n));
-    GrowText(text_, n);
-    text_.append(buffer_, n);
+    sink_(TextView(buffer_, static_cast<size_t>(at_ - buffer_)));
     at_ = buffer_;
   }
-
- private:
-  static constexpr size_t kSize = 8192;
-  Text& text_;
-  char16_t buffer_[kSize];
-  char16_t* at_ = buffer_;
-};
-
-// Execute code handed on in pieces from a buffer of its own, written with a
-// bare pointer that is checked for room once a step.
-class PieceOutput {
- public:
-  explicit PieceOutput(const std::function<void(TextView)>& write) : write_(write) {}
-  PieceOutput(const PieceOutput&) = delete;
-  PieceOutput& operator=(const PieceOutput&) = delete;
-
-  char16_t* Cursor() const { return at_; }
-  void Commit(char16_t* cursor) { at_ = cursor; }
-  char16_t* Ensure(char16_t* cursor) {
-    at_ = cursor;
-    if (buffer_ + kSize - cursor < static_cast<ptrdiff_t>(kStep)) Flush();
-    return at_;
-  }
-  void Put(TextView chars) {
-    Flush();
-    Hand(chars);
-  }
-  // Hands on what the buffer holds; raises 14 when the whole would pass the
-  // bound.
-  void Flush() {
-    Hand(TextView(buffer_, static_cast<size_t>(at_ - buffer_)));
-    at_ = buffer_;
-  }
-  size_t size() const { return total_; }
+  const Sink& sink() const { return sink_; }
 
  private:
   // Room for several steps, small enough to stay in the cache.
   static constexpr size_t kSize = 8 * kStep;
-
-  void Hand(TextView chars) {
-    if (chars.empty()) return;
-    CheckTextLength(static_cast<int64_t>(total_ + chars.size()));
-    total_ += chars.size();
-    write_(chars);
-  }
-
-  const std::function<void(TextView)>& write_;
-  size_t total_ = 0;
+  Sink sink_;
   char16_t buffer_[kSize];
   char16_t* at_ = buffer_;
 };
+
+// Appends to a text; raises 14 when the text would pass the bound.
+struct AppendTo {
+  Text& text;
+  void operator()(TextView chars) {
+    CheckTextLength(static_cast<int64_t>(text.size()) + static_cast<int64_t>(chars.size()));
+    GrowText(text, chars.size());
+    text.append(chars);
+  }
+};
+
+// Hands pieces on to `write`; raises 14 when the whole would pass the bound.
+struct HandOn {
+  const std::function<void(TextView)>& write;
+  size_t total = 0;
+  void operator()(TextView chars) {
+    if (chars.empty()) return;
+    CheckTextLength(static_cast<int64_t>(total + chars.size()));
+    total += chars.size();
+    write(chars);
+  }
+};
+
+using TextOutput = StagedOutput<AppendTo>;
+using PieceOutput = StagedOutput<HandOn>;
 
 // Execute code written straight into a CodeBuffer, checked for room once a
 // step.
@@ -443,7 +423,7 @@ Text GetDelimiter(bool IsCode) { return Text(IsCode ? kClose : kOpen); }
 Text ConvertSegment(TextView Segment, bool IsCode) {
   Text out;
   ReserveFor(out, Segment.size());
-  TextOutput output(out);
+  TextOutput output(AppendTo{out});
   if (IsCode) {
     Put(output, kPaddedCrLf);
     output.Put(Segment);
@@ -477,15 +457,15 @@ void PutExecuteCode(Output& output, TextView text) {
 Text ExecuteCodeOf(TextView text) {
   Text out;
   ReserveFor(out, text.size());
-  TextOutput output(out);
+  TextOutput output(AppendTo{out});
   PutExecuteCode(output, text);
   return out;
 }
 
 size_t ExecuteCodeTo(TextView text, const std::function<void(TextView)>& write) {
-  PieceOutput output(write);
+  PieceOutput output(HandOn{write});
   PutExecuteCode(output, text);
-  return output.size();
+  return output.sink().total;
 }
 
 size_t ExecuteCodeInto(TextView text, CodeBuffer& buffer) {

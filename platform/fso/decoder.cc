@@ -310,37 +310,48 @@ size_t DecodeAsciiRuns(Converter cd, std::string_view bytes, UnitSink& sink) {
 
 // Whether iconv decodes each byte below 0x80 to the same unit. Leaves the
 // descriptor in its initial state.
+// What one conversion of `bytes` on `cd` did; the descriptor is back in its
+// initial state afterwards.
+struct Probe {
+  bool failed;
+  int error;
+  size_t in_left;
+  size_t units;
+};
+
+template <size_t kBytes, size_t kUnits>
+Probe Convert(const char (&bytes)[kBytes], char16_t (&units)[kUnits], iconv_t cd) {
+  char copy[kBytes];
+  std::copy(bytes, bytes + kBytes, copy);
+  char* in = copy;
+  size_t in_left = kBytes;
+  char* out_at = reinterpret_cast<char*>(units);
+  size_t out_left = sizeof units;
+  const size_t rc = iconv(cd, &in, &in_left, &out_at, &out_left);
+  const int error = errno;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return {rc == static_cast<size_t>(-1), error, in_left,
+          (sizeof units - out_left) / sizeof(char16_t)};
+}
+
 bool DecodesAsciiAsItself(iconv_t cd) {
   char bytes[128];
   for (int i = 0; i < 128; ++i) bytes[i] = static_cast<char>(i);
   char16_t units[130];
-  char* in = bytes;
-  size_t in_left = sizeof bytes;
-  char* out_at = reinterpret_cast<char*>(units);
-  size_t out_left = sizeof units;
-  const size_t rc = iconv(cd, &in, &in_left, &out_at, &out_left);
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (rc == static_cast<size_t>(-1) || out_left != sizeof units - 128 * sizeof(char16_t))
-    return false;
+  const Probe probe = Convert(bytes, units, cd);
+  if (probe.failed || probe.units != 128) return false;
   for (int i = 0; i < 128; ++i) {
     if (units[i] != i) return false;
   }
   return true;
 }
 
-// Whether `cd` reports A2 E8 as invalid with its input past the pair. Leaves
-// the descriptor in its initial state.
+// Whether `cd` reports A2 E8 as invalid with its input past the pair.
 bool ReportsA2E8PastIt(iconv_t cd) {
-  char bytes[] = {'\xA2', '\xE8'};
+  const char bytes[] = {'\xA2', '\xE8'};
   char16_t units[4];
-  char* in = bytes;
-  size_t in_left = sizeof bytes;
-  char* out_at = reinterpret_cast<char*>(units);
-  size_t out_left = sizeof units;
-  const size_t rc = iconv(cd, &in, &in_left, &out_at, &out_left);
-  const bool past = rc == static_cast<size_t>(-1) && errno == EILSEQ && in_left == 0;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  return past;
+  const Probe probe = Convert(bytes, units, cd);
+  return probe.failed && probe.error == EILSEQ && probe.in_left == 0;
 }
 
 }  // namespace
