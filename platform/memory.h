@@ -29,10 +29,13 @@ void PrepareLargeBuffer(void* data, size_t bytes);
 // come in huge pages from here on, where the system gives them on request.
 // The next `bytes` of the heap are taken now (address only: nothing is
 // touched) and advised, so that every buffer carved from them, large or
-// small, is faulted in 2 MB at a time. The allocator must not hand the top of
-// its heap back before `bytes` are in use (M_TRIM_THRESHOLD above `bytes`).
-// Does nothing where the system offers no huge pages on request or the
-// allocator keeps no such heap.
+// small, is faulted in 2 MB at a time. The rest of the 2 MB page in which the
+// heap ended is set aside for good (address only, at most 2 MB), so that
+// nothing is handed out from it 4 KB page by 4 KB page. The allocator must
+// take requests of 2 MB from its heap (M_MMAP_THRESHOLD above that) and must
+// not hand the top of its heap back before `bytes` are in use
+// (M_TRIM_THRESHOLD above `bytes`). Acts once; does nothing where the system
+// offers no huge pages on request or the allocator keeps no such heap.
 void UseHugePagesForHeap(size_t bytes);
 
 // A block of at least `bytes` from std::malloc's heap (freed with std::free

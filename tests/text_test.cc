@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -414,6 +417,33 @@ HeapMapping ReadHeapMapping() {
   return heap;
 }
 
+// In a child process: puts the start of the heap's free top `offset` bytes
+// into a 2 MB page, has the heap come in huge pages, and writes 8 MB in 4 KB
+// blocks, as a page's rows and texts are had. Exits 0 when that took a
+// handful of faults (huge pages), 1 when it took more, 2 when the blocks do
+// not come from the heap.
+[[noreturn]] void WriteBlocksAfterHeapAt(uintptr_t offset) {
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  const uintptr_t free_top = reinterpret_cast<uintptr_t>(sbrk(0)) - mallinfo2().keepcost;
+  void* volatile filler = std::malloc((offset - free_top % kHuge + kHuge) % kHuge + kHuge);
+  (void)filler;
+  UseHugePagesForHeap(size_t{64} << 20);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const long faults = usage.ru_minflt;
+  constexpr size_t kBlock = size_t{4} << 10;
+  std::vector<char*> blocks(2048);
+  for (char*& block : blocks) {
+    block = static_cast<char*>(std::malloc(kBlock));
+    std::memset(block, 'x', kBlock);
+  }
+  getrusage(RUSAGE_SELF, &usage);
+  const HeapMapping heap = ReadHeapMapping();
+  const auto at = reinterpret_cast<uintptr_t>(blocks.front());
+  if (at < heap.from || at >= heap.to) _exit(2);
+  _exit(usage.ru_minflt - faults <= 64 ? 0 : 1);
+}
+
 TEST(UseHugePagesForHeap, LaterHeapBuffersComeInHugePages) {
   std::FILE* setting = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
   char mode[128] = {};
@@ -427,15 +457,19 @@ TEST(UseHugePagesForHeap, LaterHeapBuffersComeInHugePages) {
   // As the command has it: texts of a few megabytes come from the heap.
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
-  UseHugePagesForHeap(size_t{64} << 20);
-  const size_t before = ReadHeapMapping().huge_kb;
-  std::vector<char> buffer(size_t{8} << 20, 'x');
-  const HeapMapping heap = ReadHeapMapping();
-  const auto at = reinterpret_cast<uintptr_t>(buffer.data());
-  if (at < heap.from || at >= heap.to) GTEST_SKIP() << "this allocator keeps no such heap";
-  // Of the 8 MB written, at least the 3 whole 2 MB pages inside it.
-  EXPECT_GE(heap.huge_kb - before, size_t{6} << 10);
-  EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 'x'), static_cast<ptrdiff_t>(buffer.size()));
+  // Wherever the heap's free top starts in its 2 MB page, what comes after
+  // it comes in huge pages: the rest of that page is not handed out 4 KB at
+  // a time, and no huge page is touched before it is advised.
+  for (uintptr_t kb : {256, 768, 1024, 1300, 1800, 2040}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) WriteBlocksAfterHeapAt(kb << 10);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "this allocator keeps no such heap";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "free top " << kb << " KB into its 2 MB page";
+  }
 }
 
 }  // namespace
