@@ -1,5 +1,6 @@
-// libFuzzer target: the one-pass execute-code conversion against the literal
-// conversion written with the run-time's string functions.
+// libFuzzer target: the one-pass execute-code conversion, whole and handed on
+// in pieces, against the literal conversion written with the run-time's
+// string functions.
 //
 // Each input byte is one character; bytes from 0x80 up become CJK
 // characters (never the private-use character the literal form uses as a
@@ -25,6 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const vz::Text literal = vz::reference::ExecuteCode(page);
   if (fast != literal) {
     std::fprintf(stderr, "execute code differs for: %s\n", vz::ToUtf8(page).c_str());
+    std::abort();
+  }
+  // Handed on in pieces as it is made.
+  vz::Text handed;
+  vz::ExecuteCodeTo(page, [&](vz::TextView piece) { handed += piece; });
+  if (handed != literal) {
+    std::fprintf(stderr, "execute code in pieces differs for: %s\n", vz::ToUtf8(page).c_str());
     std::abort();
   }
   return 0;

@@ -126,6 +126,11 @@ TEST(ExecuteCode, MatchesTheReferenceOnGeneratedPages) {
     const Text expected = reference::ExecuteCode(page);
     ASSERT_EQ(ExecuteCodeOf(page), expected) << ToUtf8(page);
     ASSERT_EQ(ExecuteCodeThroughBuffer(page), expected) << ToUtf8(page);
+    // Handed on in pieces as it is made.
+    Text handed;
+    const size_t length = ExecuteCodeTo(page, [&](TextView piece) { handed += piece; });
+    ASSERT_EQ(handed, expected) << ToUtf8(page);
+    ASSERT_EQ(length, expected.size());
   }
 }
 
