@@ -49,9 +49,11 @@ void* AllocateLargeBuffer(size_t& bytes);
 // Room for a step that needs it only while it runs (a file read in pieces,
 // a text encoded for output in pieces): the calling thread's own buffer of
 // kScratchBytes, kept for the thread's next such step, so that memory
-// written once is written again instead of had fresh. While one
-// ScratchBuffer of a thread holds it, another on the same thread gets a
-// buffer of its own. Raises std::bad_alloc when memory runs out.
+// written once is written again instead of had fresh. It comes from a heap
+// that UseHugePagesForHeap has advised, where the thread's blocks lie there,
+// else from a huge page of its own, else with its pages supplied at once.
+// While one ScratchBuffer of a thread holds it, another on the same thread
+// gets a buffer of its own. Raises std::bad_alloc when memory runs out.
 class ScratchBuffer {
  public:
   static constexpr size_t kScratchBytes = size_t{256} << 10;
