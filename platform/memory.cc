@@ -118,14 +118,14 @@ struct FreeBlock {
 };
 using Block = std::unique_ptr<char, FreeBlock>;
 
-// A scratch buffer: where the system gives huge pages on request, alone in
-// one, which comes in one fault; else with its small pages supplied at once.
-// Either costs a fraction of faulting in its small pages one by one.
+// A scratch buffer: from the heap where that comes in huge pages (the main
+// thread of a program that asked for it), sharing the 2 MB pages the rest of
+// the heap faults in anyway, since a page of its own would be one more 2 MB
+// cleared, for a small file as much as for a large one; else, where the
+// system gives huge pages on request, alone in one, which comes in one
+// fault; else with its small pages supplied at once. Each costs a fraction
+// of faulting in its small pages one by one.
 Block NewScratch() {
-  // Where the heap itself comes in huge pages (the main thread of a program
-  // that asked for it), a buffer from it shares the 2 MB pages the rest of
-  // the heap has faulted in anyway: a page of its own would be one more
-  // 2 MB cleared, for a small file as much as for a large one.
   if (const uintptr_t heap_first = g_huge_heap_first.load(std::memory_order_relaxed);
       heap_first != 0) {
     void* block = std::malloc(ScratchBuffer::kScratchBytes);
