@@ -4,7 +4,7 @@
 // of pages that are no longer registered (--prune).
 //
 // The file is text, one file a line after a comment line:
-//   # vavizar build manifest 2: file, set, hash of its inputs, size, hash of its bytes
+//   # vavizar build manifest 3: file, set, hash of its inputs, size, hash of its bytes
 //   1.asp 1 8f1c0a3e5b7d9241 20480 03ab44e0c7f1d9a6
 //   1.vbs 1 5e0d1c2b3a4f6978 26112 77f0e1d2c3b4a596
 // A page file counts as current only when its inputs hash the same and the
@@ -28,9 +28,10 @@ struct PageInputs;
 
 namespace vz::cli {
 
-// A 64-bit hash over a sequence of fields, eight bytes a step. Each field is
-// length-prefixed, so ("ab", "c") and ("a", "bc") hash apart. For telling
-// changed inputs and damaged files apart, not against an adversary.
+// A 64-bit hash over a sequence of fields: short ones eight bytes a step,
+// long ones 48 bytes a step in three lanes. Each field is length-prefixed,
+// so ("ab", "c") and ("a", "bc") hash apart. For telling changed inputs and
+// damaged files apart, not against an adversary.
 class InputHash {
  public:
   void AddField(std::string_view bytes);

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/build_manifest.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "platform/fso/code_page.h"
@@ -197,7 +198,7 @@ TEST_F(BuildCommandTest, TheManifestRecordsEveryFileAndPruneDeletesOnlyStaleOnes
   const std::vector<std::string> lines = Lines(testing::ReadBytes(out_ + "/build.manifest"));
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0],
-            "# vavizar build manifest 2: file, set, hash of its inputs, size, hash of its bytes");
+            "# vavizar build manifest 3: file, set, hash of its inputs, size, hash of its bytes");
   std::set<std::string> input_hashes;
   const char* files[] = {"1.asp", "10.asp", "2.asp", "3.asp"};
   for (size_t i = 0; i < 4; ++i) {
@@ -939,6 +940,35 @@ TEST_F(BuildCommandTest, WatchRebuildsExactlyWhatEachChangeConcerns) {
   kill(pid, SIGINT);
   EXPECT_EQ(WaitBinary(pid), 0);
   EXPECT_EQ(Lines(testing::ReadBytes(err)).size(), seen) << testing::ReadBytes(err);
+}
+
+// The manifest's hash must see every bit of every field and where fields
+// end, across the lengths where long fields switch to lanes and leave a tail:
+// each field of random bytes, every one-bit change of it, every cut-off form
+// and every split of it into two fields hash apart.
+TEST(InputHashTest, EveryBitAndEveryFieldEndCounts) {
+  std::mt19937_64 rng(7);
+  for (size_t size : {0, 1, 7, 8, 9, 47, 48, 49, 55, 56, 95, 96, 97, 150}) {
+    std::string field(size, '\0');
+    for (char& c : field) c = static_cast<char>(rng());
+    std::set<uint64_t> seen;
+    const auto hash = [](std::initializer_list<std::string_view> fields) {
+      cli::InputHash sum;
+      for (std::string_view f : fields) sum.AddField(f);
+      return sum.value();
+    };
+    seen.insert(hash({field}));
+    for (size_t bit = 0; bit < 8 * size; ++bit) {
+      std::string changed = field;
+      changed[bit / 8] = static_cast<char>(changed[bit / 8] ^ (1 << (bit % 8)));
+      seen.insert(hash({changed}));
+    }
+    for (size_t cut = 0; cut < size; ++cut) seen.insert(hash({field.substr(0, cut)}));
+    for (size_t split = 0; split <= size; ++split)
+      seen.insert(
+          hash({std::string_view(field).substr(0, split), std::string_view(field).substr(split)}));
+    EXPECT_EQ(seen.size(), 1 + 8 * size + size + (size + 1)) << "field of " << size << " bytes";
+  }
 }
 
 }  // namespace
