@@ -232,9 +232,7 @@ BuildOptions ParseBuildOptions(const ParsedArgs& args) {
 // The bytes of a page's file. UTF-8 takes the direct conversion unless a
 // surrogate is there, whose lone halves Encode writes as "?".
 std::string EncodeCode(const BuildOptions& options, TextView code) {
-  if (options.utf8 &&
-      std::none_of(code.begin(), code.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }))
-    return ToUtf8(code);
+  if (options.utf8 && !HasSurrogate(code)) return ToUtf8(code);
   return fso::Encode(options.settings.encoding, code);
 }
 

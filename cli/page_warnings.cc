@@ -18,11 +18,6 @@ std::string Count(int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-bool HasSurrogate(TextView text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
-}
-
 }  // namespace
 
 std::vector<std::string> PageWarnings(const PageInputs& inputs, const std::string& code_page,

@@ -271,6 +271,29 @@ Text FromUtf8(std::string_view in) {
   return out;
 }
 
+bool HasSurrogate(TextView text) {
+  const char16_t* p = text.data();
+  const size_t n = text.size();
+  size_t i = 0;
+#if VZ_X86
+  // A unit is a surrogate half when its top five bits are 11011.
+  const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0xF800));
+  const __m128i half = _mm_set1_epi16(static_cast<int16_t>(0xD800));
+  for (; n - i >= 64; i += 64) {
+    __m128i any = _mm_setzero_si128();
+    for (size_t k = 0; k < 64; k += 8) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + k));
+      any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_and_si128(units, top), half));
+    }
+    if (_mm_movemask_epi8(any) != 0) return true;
+  }
+#endif
+  for (; i < n; ++i) {
+    if ((p[i] & 0xF800) == 0xD800) return true;
+  }
+  return false;
+}
+
 std::string ToUtf8(TextView in) {
   std::string out;
   out.reserve(in.size() + in.size() / 2);

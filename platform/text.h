@@ -109,6 +109,11 @@ size_t Count(TextView haystack, TextView needle);
 Text FromUtf8(std::string_view utf8);
 std::string ToUtf8(TextView text);
 
+// Whether `text` holds a surrogate half (U+D800..U+DFFF), paired or not:
+// the one kind of unit ToUtf8 does not carry over one to one. Looks at 64
+// units a step.
+bool HasSurrogate(TextView text);
+
 // Decimal text of a signed number, with a minus sign and no grouping.
 Text DecimalText(int64_t n);
 

@@ -235,6 +235,23 @@ TEST(Utf8, LoneSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(ToUtf8(high_at_end), "\xef\xbf\xbd");
 }
 
+// HasSurrogate against a test of every unit, with one unit of either side of
+// the surrogate range's edges at every place of texts around its step.
+TEST(HasSurrogate, MatchesATestOfEveryUnit) {
+  const char16_t edges[] = {0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0x5800, 0xF800};
+  for (size_t size : {0, 1, 63, 64, 65, 130}) {
+    for (size_t at = 0; at < std::max<size_t>(size, 1); ++at) {
+      for (char16_t unit : edges) {
+        Text text(size, u'x');
+        if (size > 0) text[at] = unit;
+        const bool expected = std::any_of(text.begin(), text.end(),
+                                          [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
+        EXPECT_EQ(HasSurrogate(text), expected) << size << " " << at << " " << int{unit};
+      }
+    }
+  }
+}
+
 // ToUtf8 against the encoding written one code point at a time, on texts of
 // ASCII runs of every length around the size of its buffer, other BMP
 // characters, pairs and lone surrogate halves.
