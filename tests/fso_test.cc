@@ -553,6 +553,27 @@ TEST_F(TextFileTest, StreamAfterTheEndAndAfterClose) {
   EXPECT_EQ(FailureOf([&] { stream->Close(); }).number, 5);
 }
 
+// A file that changes between its opening and its reading is read as it is
+// then, to its end: grown past one read, cut short, emptied.
+TEST_F(TextFileTest, AFileChangedAfterItsOpeningIsReadAsItIsThen) {
+  SetCodePage("65001");
+  const std::string path = dir_ / "c.htm";
+  const std::string big(300000, 'b');
+  const struct {
+    std::string at_open, at_read;
+  } cases[] = {{"abc", "abcdef"}, {"abc", big}, {big, "ab"}, {"abc", ""}, {"", "new"}};
+  for (const auto& c : cases) {
+    WriteBytes(path, c.at_open);
+    com::Ref<FileSystemObject> files = CreateFileSystemObject();
+    com::Ref<TextStream> stream =
+        files->OpenTextFile(Windows(path), ForReading, false, TristateFalse);
+    WriteBytes(path, c.at_read);
+    EXPECT_EQ(ToUtf8(stream->ReadAll()), c.at_read)
+        << c.at_open.size() << " -> " << c.at_read.size();
+    stream->Close();
+  }
+}
+
 TEST_F(TextFileTest, OnlyReadingIsOffered) {
   com::Ref<FileSystemObject> files = CreateFileSystemObject();
   Text path = Windows(dir_ / "new.htm");

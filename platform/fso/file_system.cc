@@ -47,6 +47,10 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
     ++live_streams;
   }
 
+  // The file's size when it was opened, which the stream reads from its
+  // start.
+  void SetSizeAtOpen(off_t size) { size_at_open_ = size; }
+
   Text ReadAll() override {
     Text text;
     Read(text);
@@ -93,13 +97,11 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
   static void Reserve(Text& out, size_t capacity) { ReserveText(out, capacity); }
   static void Reserve(CharsInBuffer& out, size_t capacity) { out.Reserve(capacity); }
 
-  // The bytes from the current position to the end of a regular file, by
-  // its size now; 0 when that cannot be told.
+  // The bytes from the current position to the end of the file, by its size
+  // when it was opened (a file that changed since is read to its end all the
+  // same); 0 when that cannot be told.
   size_t RestOfFile() const {
-    struct stat st;
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    const off_t at = lseek(fd_, 0, SEEK_CUR);
-    return at >= 0 && st.st_size > at ? static_cast<size_t>(st.st_size - at) : 0;
+    return size_at_open_ > consumed_ ? static_cast<size_t>(size_at_open_ - consumed_) : 0;
   }
 
   // One read of up to `size` bytes; 0 at the end. Raises the read's failure.
@@ -112,7 +114,10 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
       } else {
         n = read(fd_, buffer, size);
       }
-      if (n >= 0) return static_cast<size_t>(n);
+      if (n >= 0) {
+        consumed_ += n;
+        return static_cast<size_t>(n);
+      }
       if (errno != EINTR) RaiseFileError(errno, "");
     }
   }
@@ -139,6 +144,8 @@ class FileTextStream final : public com::Object<TextStream, IID_TextStream> {
   int fd_;
   std::string code_page_;
   DecodeFaults faults_;
+  off_t size_at_open_ = 0;
+  off_t consumed_ = 0;  // bytes read so far
 };
 
 class PosixFileSystem final : public com::Object<FileSystemObject, IID_FileSystemObject> {
@@ -171,6 +178,7 @@ class PosixFileSystem final : public com::Object<FileSystemObject, IID_FileSyste
     struct stat info;
     if (fstat(fd, &info) != 0) RaiseFileError(errno, "");
     if (!S_ISREG(info.st_mode)) Raise(kPathFileAccessError);
+    stream->SetSizeAtOpen(info.st_size);
     return com::Ref<TextStream>(stream.get());
   }
 
