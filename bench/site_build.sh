@@ -5,14 +5,14 @@
 #
 #   bash bench/site_build.sh [VAVIZAR]     (default: build/release/cli/vavizar)
 #
-# The site: 1,000 templates of about 20 KB each, 50 tag rows (10 that apply
-# to every page, 40 in four functions of 10), each page attached to one
-# function and using 10 tags (5 of each kind, some with attributes and
-# content). Prints pages/s of both and their ratio.
+# The site: 1,000 templates of about 20 KB each (PAGES=N for another
+# number), 50 tag rows (10 that apply to every page, 40 in four functions of
+# 10), each page attached to one function and using 10 tags (5 of each kind,
+# some with attributes and content). Prints pages/s of both and their ratio.
 set -euo pipefail
 
 vavizar=$(realpath "${1:-build/release/cli/vavizar}")
-pages=1000
+pages=${PAGES:-1000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/vz_site_bench_XXXXXX")
 trap '[[ -n ${KEEP:-} ]] || rm -rf "$work"' EXIT
 mkdir -p "$work/templates" "$work/loop"
