@@ -8,7 +8,9 @@
 # The site: 1,000 templates of about 20 KB each (PAGES=N for another
 # number), 50 tag rows (10 that apply to every page, 40 in four functions of
 # 10), each page attached to one function and using 10 tags (5 of each kind,
-# some with attributes and content). Prints pages/s of both and their ratio.
+# some with attributes and content). Prints pages/s of both and their ratio,
+# and `vavizar build` once more on a copy of the database with the page keys
+# of web_templet and web_page2func indexed.
 set -euo pipefail
 
 vavizar=$(realpath "${1:-build/release/cli/vavizar}")
@@ -104,6 +106,23 @@ t1=$(now)
 changed_time=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
 cat "$work/changed.err"
 
+# The same site with its page keys indexed, as a site of many pages wants
+# them: without, both statements of every page read every row of their
+# table, so that their cost grows with the square of the number of pages.
+cp "$work/site.db" "$work/keyed.db"
+sqlite3 "$work/keyed.db" "CREATE INDEX templet_keys ON web_templet (page_id, tset_id);
+  CREATE INDEX page2func_page ON web_page2func (page_id);"
+keyed_times=()
+for run in 1 2 3; do
+  t0=$(now)
+  "$vavizar" build --db "$work/keyed.db" --templates "$work/templates" --set 1 \
+    --out "$work/keyed$run" 2> "$work/build.err"
+  t1=$(now)
+  keyed_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
+  cat "$work/build.err"
+done
+keyed_median=$(printf '%s\n' "${keyed_times[@]}" | sort -n | sed -n 2p)
+
 t1=$(now)
 for p in $(seq 1 $pages); do
   "$vavizar" asp --db "$work/site.db" --templates "$work/templates" 1 "$p" > "$work/loop/$p.asp"
@@ -113,11 +132,13 @@ t2=$(now)
 for p in $(seq 1 $pages); do
   cmp -s "$work/build3/$p.asp" "$work/loop/$p.asp" && cmp -s "$work/changed/$p.asp" "$work/loop/$p.asp" \
     && cmp -s "$work/map3/$p.asp" "$work/loop/$p.asp" && [[ -s $work/map3/$p.asp.map ]] \
+    && cmp -s "$work/keyed3/$p.asp" "$work/loop/$p.asp" \
     || { echo "page $p differs" >&2; exit 1; }
 done
 
 awk -v pages=$pages -v b="$build_median" -v runs="${build_times[*]}" -v c="$changed_time" \
     -v m="$map_median" -v map_runs="${map_times[*]}" \
+    -v k="$keyed_median" -v keyed_runs="${keyed_times[*]}" \
     -v t1="$t1" -v t2="$t2" -v size="$(du -sk "$work/templates" | cut -f1)" 'BEGIN {
   l = t2 - t1;
   printf "site: %d pages, %d KB of templates, 50 tag rows\n", pages, size;
@@ -126,4 +147,5 @@ awk -v pages=$pages -v b="$build_median" -v runs="${build_times[*]}" -v c="$chan
   printf "build --changed, nothing changed: %.3f s\n", c;
   printf "asp loop:      %.3f s, %.0f pages/s\n", l, pages / l;
   printf "ratio:         %.1fx\n", l / b;
+  printf "page keys indexed: build %.3f s (median of %s), %.0f pages/s, %.1fx the asp loop\n", k, keyed_runs, pages / k, l / k;
 }'
