@@ -70,31 +70,32 @@ sleep 6
 
 now() { date +%s.%N; }
 
-# vavizar build three times, each into a fresh folder; the median counts.
-# The folders stay until the end, so that no run makes its files just after
-# many were removed (see the wait above).
-build_times=()
-for run in 1 2 3; do
-  t0=$(now)
-  "$vavizar" build --db "$work/site.db" --templates "$work/templates" --set 1 \
-    --out "$work/build$run" 2> "$work/build.err"
-  t1=$(now)
-  build_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
-  cat "$work/build.err"
-done
-build_median=$(printf '%s\n' "${build_times[@]}" | sort -n | sed -n 2p)
+# timed_builds NAME DB [OPTION...]: vavizar build three times on DB, into
+# the fresh folders NAME1..NAME3, with OPTIONs; sets times (the three, in s)
+# and median. The folders stay until the end, so that no run makes its files
+# just after many were removed (see the wait above).
+timed_builds() {
+  local name=$1 db=$2 run t0 t1
+  shift 2
+  times=()
+  for run in 1 2 3; do
+    t0=$(now)
+    "$vavizar" build --db "$db" --templates "$work/templates" --set 1 \
+      --out "$work/$name$run" "$@" 2> "$work/build.err"
+    t1=$(now)
+    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
+    cat "$work/build.err"
+  done
+  median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 2p)
+}
+
+# vavizar build; the median counts.
+timed_builds build "$work/site.db"
+build_times=("${times[@]}") build_median=$median
 
 # The same with --map: each page's source map written beside it.
-map_times=()
-for run in 1 2 3; do
-  t0=$(now)
-  "$vavizar" build --db "$work/site.db" --templates "$work/templates" --set 1 \
-    --out "$work/map$run" --map 2> "$work/build.err"
-  t1=$(now)
-  map_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
-  cat "$work/build.err"
-done
-map_median=$(printf '%s\n' "${map_times[@]}" | sort -n | sed -n 2p)
+timed_builds map "$work/site.db" --map
+map_times=("${times[@]}") map_median=$median
 
 # A second --changed run after a first one: every page unchanged.
 "$vavizar" build --db "$work/site.db" --templates "$work/templates" --set 1 \
@@ -112,16 +113,8 @@ cat "$work/changed.err"
 cp "$work/site.db" "$work/keyed.db"
 sqlite3 "$work/keyed.db" "CREATE INDEX templet_keys ON web_templet (page_id, tset_id);
   CREATE INDEX page2func_page ON web_page2func (page_id);"
-keyed_times=()
-for run in 1 2 3; do
-  t0=$(now)
-  "$vavizar" build --db "$work/keyed.db" --templates "$work/templates" --set 1 \
-    --out "$work/keyed$run" 2> "$work/build.err"
-  t1=$(now)
-  keyed_times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')")
-  cat "$work/build.err"
-done
-keyed_median=$(printf '%s\n' "${keyed_times[@]}" | sort -n | sed -n 2p)
+timed_builds keyed "$work/keyed.db"
+keyed_times=("${times[@]}") keyed_median=$median
 
 t1=$(now)
 for p in $(seq 1 $pages); do
