@@ -223,12 +223,16 @@ void Copy32(char16_t* out, const char16_t* p) { std::memcpy(out, p, 32 * sizeof(
 // Copies [from, to) to `out` and returns the end of the copy. REQUIRES: 31
 // characters past `to` can be read, and as many past the copy written.
 char16_t* CopyUpTo(char16_t* out, const char16_t* from, const char16_t* to) {
-  ptrdiff_t done = 0;
-  do {
-    Copy32(out + done, from + done);
-    done += 32;
-  } while (done < to - from);
-  return out + (to - from);
+  // Events seldom lie more than 32 characters apart: the first copy stands
+  // alone, so that the loop's counters do not take registers from the scan
+  // (short of registers, the compiler kept them in memory, on the path from
+  // one event to the next).
+  const ptrdiff_t n = to - from;
+  Copy32(out, from);
+  if (__builtin_expect(n > 32, 0)) {
+    for (ptrdiff_t done = 32; done < n; done += 32) Copy32(out + done, from + done);
+  }
+  return out + n;
 }
 
 #if VZ_SSE2
@@ -238,16 +242,15 @@ __m128i Load8(const char16_t* p) { return _mm_loadu_si128(reinterpret_cast<const
 // that may be events, and the pairs that open and close code.
 struct Window {
   static constexpr ptrdiff_t kSize = 64;
-  uint64_t html;     // quotes, CRs, and LFs not right after a CR
-  uint64_t lf;       // LFs
-  uint64_t cr;       // CRs
-  uint64_t lone_cr;  // CRs without an LF right after
-  uint64_t open;     // the "<" of each "<%"
-  uint64_t close;    // the "%" of each "%>"
+  uint64_t html;   // quotes, CRs, and LFs not right after a CR
+  uint64_t odd;    // LFs and CRs without an LF right after: bit 0 of the event
+  uint64_t cr;     // CRs: bit 1 of the event
+  uint64_t open;   // the "<" of each "<%"
+  uint64_t close;  // the "%" of each "%>"
 
   // The number of the HTML event at `i`: a quote, an LF, CR LF or a lone CR.
   uint32_t Event(uint32_t i) const {
-    return static_cast<uint32_t>((lf >> i & 1) | (cr >> i & 1) << 1 | (lone_cr >> i & 1));
+    return static_cast<uint32_t>((odd >> i & 1) | (cr >> i & 1) << 1);
   }
 };
 
@@ -277,9 +280,9 @@ template <bool kToOpen>
   Window w;
   const uint64_t quote = all('"');
   w.cr = all('\r');
-  w.lf = all('\n');
-  w.lone_cr = w.cr & ~next(w.lf, '\n');
-  w.html = quote | w.cr | (w.lf & ~(w.cr << 1));
+  const uint64_t lf = all('\n');
+  w.odd = lf | (w.cr & ~next(lf, '\n'));
+  w.html = quote | w.cr | (lf & ~(w.cr << 1));
   w.open = 0;
   w.close = 0;
   // "<%" and "%>" need a "%", which HTML seldom holds.
