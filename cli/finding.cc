@@ -37,9 +37,6 @@ constexpr KindSeverity kKinds[] = {
     {"tag-columns", Severity::kError},
 };
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 }  // namespace
 
 const char* SeverityName(Severity severity) {
@@ -87,8 +84,7 @@ std::string Quoted(TextView text, size_t max_chars) {
       ++i;
       continue;
     }
-    const size_t units =
-        IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
+    const size_t units = UnitsAt(text, i);
     plain.append(text.substr(i, units));
     i += units;
   }

@@ -13,25 +13,9 @@ constexpr int kColumnsBefore = 70;
 constexpr int kWindowColumns = 160;
 constexpr size_t kCheckpoint = 1024;
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// Code units of the character at `at`: 2 for a surrogate pair, else 1.
-size_t Units(TextView text, size_t at) {
-  return at + 1 < text.size() && IsHighSurrogate(text[at]) && IsLowSurrogate(text[at + 1]) ? 2 : 1;
-}
-
 // Code units of the character that ends at `at` (exclusive).
 size_t UnitsBefore(TextView text, size_t at) {
   return at >= 2 && IsLowSurrogate(text[at - 1]) && IsHighSurrogate(text[at - 2]) ? 2 : 1;
-}
-
-char32_t CodePoint(TextView text, size_t at) {
-  if (Units(text, at) == 2) {
-    return 0x10000 + ((static_cast<char32_t>(text[at]) - 0xD800) << 10) +
-           (static_cast<char32_t>(text[at + 1]) - 0xDC00);
-  }
-  return text[at];
 }
 
 bool IsLineEnd(char16_t c) { return c == u'\n' || c == u'\r'; }
@@ -40,7 +24,7 @@ bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
 
 // Terminal columns of the character at `at`; a tab counts one here, since
 // it is shown as a tab on both lines.
-int WidthAt(TextView text, size_t at) { return DisplayWidth(CodePoint(text, at)); }
+int WidthAt(TextView text, size_t at) { return DisplayWidth(CodePointAt(text, at)); }
 
 // East Asian Wide and Fullwidth ranges (Unicode 15), first and last.
 constexpr std::pair<char32_t, char32_t> kWide[] = {
@@ -100,7 +84,7 @@ LineColumn Locate(TextView text, size_t offset) {
       ++i;  // the CR of a CR LF pair; the LF ends the line
     } else {
       ++at.column;
-      i += Units(text, i);
+      i += UnitsAt(text, i);
     }
   }
   return at;
@@ -194,7 +178,7 @@ LineColumn FindingPrinter::Advance(size_t offset) {
       ++at_;  // the CR of a CR LF pair
     } else {
       ++where_.column;
-      at_ += Units(text_, at_);
+      at_ += UnitsAt(text_, at_);
     }
   }
   return where_;
@@ -224,7 +208,7 @@ Window WindowAround(TextView text, size_t line_start, size_t offset) {
   int after = 0;
   while (end < text.size() && !IsLineEnd(text[end]) && before + after < kWindowColumns) {
     after += WidthAt(text, end);
-    end += Units(text, end);
+    end += UnitsAt(text, end);
   }
   while (begin > line_start && before + after < kWindowColumns) {
     begin -= UnitsBefore(text, begin);
@@ -270,13 +254,13 @@ std::string FindingPrinter::Format(const Finding& finding) {
     caret += "   ";
   }
   Text shown;
-  for (size_t i = w.begin; i < w.end; i += Units(text_, i)) {
-    const char32_t c = CodePoint(text_, i);
+  for (size_t i = w.begin; i < w.end; i += UnitsAt(text_, i)) {
+    const char32_t c = CodePointAt(text_, i);
     const bool is_tab = c == u'\t';
     if (IsControl(c) && !is_tab) {
       shown += u'?';
     } else {
-      shown.append(text_.substr(i, Units(text_, i)));
+      shown.append(text_.substr(i, UnitsAt(text_, i)));
     }
     if (i < offset)
       caret.append(is_tab ? 1 : static_cast<size_t>(DisplayWidth(c)), is_tab ? '\t' : ' ');

@@ -27,23 +27,6 @@ bool IsBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\f';
 }
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// Code units of the character at `at`: 2 for a surrogate pair, else 1.
-size_t Units(TextView text, size_t at) {
-  return at + 1 < text.size() && IsHighSurrogate(text[at]) && IsLowSurrogate(text[at + 1]) ? 2 : 1;
-}
-
-// The character at `at` as a code point.
-char32_t CodePoint(TextView text, size_t at) {
-  if (Units(text, at) == 2) {
-    return 0x10000 + ((static_cast<char32_t>(text[at]) - 0xD800) << 10) +
-           (static_cast<char32_t>(text[at + 1]) - 0xDC00);
-  }
-  return text[at];
-}
-
 std::string HexCodePoint(char32_t c) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string hex;
@@ -521,15 +504,15 @@ class EncodingStream {
     // run stays on one line.
     size_t j = i_ + 1;
     while (j < positions_.size() &&
-           positions_[j] == positions_[j - 1] + Units(text_, positions_[j - 1]))
+           positions_[j] == positions_[j - 1] + UnitsAt(text_, positions_[j - 1]))
       ++j;
     const size_t begin = positions_[i_];
-    const size_t end = positions_[j - 1] + Units(text_, positions_[j - 1]);
+    const size_t end = positions_[j - 1] + UnitsAt(text_, positions_[j - 1]);
     std::string points;
     constexpr size_t kShownPoints = 8;
     for (size_t k = i_; k < j && k < i_ + kShownPoints; ++k) {
       if (k > i_) points += ' ';
-      points += HexCodePoint(CodePoint(text_, positions_[k]));
+      points += HexCodePoint(CodePointAt(text_, positions_[k]));
     }
     if (j - i_ > kShownPoints) points += " ...";
     out.push_back(MakeFinding("unencodable", begin,
@@ -613,14 +596,14 @@ void LintCodes(TextView text, const std::vector<TagRow>& rows, const std::vector
       std::set<char32_t> seen;
       constexpr size_t kShownPoints = 8;
       for (size_t at : positions) {
-        const char32_t c = CodePoint(code, at);
+        const char32_t c = CodePointAt(code, at);
         if (!seen.insert(c).second) continue;
         if (seen.size() > kShownPoints) {
           points += " ...";
           break;
         }
         if (!points.empty()) points += ' ';
-        points += Quoted(TextView(code).substr(at, Units(code, at))) + " " + HexCodePoint(c);
+        points += Quoted(TextView(code).substr(at, UnitsAt(code, at))) + " " + HexCodePoint(c);
       }
       add("unencodable", "the code of " + RowLabel(r, rows[r]) +
                              ", which goes into the page here, holds characters that " +

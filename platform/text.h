@@ -109,6 +109,26 @@ size_t Count(TextView haystack, TextView needle);
 Text FromUtf8(std::string_view utf8);
 std::string ToUtf8(TextView text);
 
+// UTF-16 surrogate halves, and the characters a high and a low one make.
+constexpr bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Code units of the character at `at`: 2 for a surrogate pair, else 1.
+// REQUIRES: at < text.size().
+inline size_t UnitsAt(TextView text, size_t at) {
+  return at + 1 < text.size() && IsHighSurrogate(text[at]) && IsLowSurrogate(text[at + 1]) ? 2 : 1;
+}
+
+// The character at `at` as a code point; a lone half stands for itself.
+// REQUIRES: at < text.size().
+inline char32_t CodePointAt(TextView text, size_t at) {
+  if (UnitsAt(text, at) == 2) {
+    return 0x10000 + ((static_cast<char32_t>(text[at]) - 0xD800) << 10) +
+           (static_cast<char32_t>(text[at + 1]) - 0xDC00);
+  }
+  return text[at];
+}
+
 // Whether `text` holds a surrogate half (U+D800..U+DFFF), paired or not:
 // the one kind of unit ToUtf8 does not carry over one to one. Looks at 64
 // units a step.

@@ -117,15 +117,6 @@ class ByteSink {
   size_t used_;
 };
 
-bool IsHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLow(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Length in code units of the character that starts `text`: 2 for a
-// surrogate pair, else 1.
-size_t CharacterUnits(TextView text) {
-  return text.size() >= 2 && IsHigh(text[0]) && IsLow(text[1]) ? 2 : 1;
-}
-
 // Encodes `text` as UTF-8 by hand; a lone surrogate is reported to `missing`.
 template <typename Sink, typename Missing>
 void ConvertUtf8(TextView text, Sink& sink, Missing& missing) {
@@ -135,10 +126,10 @@ void ConvertUtf8(TextView text, Sink& sink, Missing& missing) {
     i += sink.NarrowRun(text.data() + i, n - i);
     for (; i < n && text[i] >= 0x80; ++i) {
       uint32_t cp = text[i];
-      if (IsHigh(text[i]) && i + 1 < n && IsLow(text[i + 1])) {
+      if (IsHighSurrogate(text[i]) && i + 1 < n && IsLowSurrogate(text[i + 1])) {
         cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
         ++i;
-      } else if (IsHigh(text[i]) || IsLow(text[i])) {
+      } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
         missing(i);
         continue;
       }
@@ -182,7 +173,7 @@ void ConvertWithIconv(iconv_t cd, TextView text, size_t at, size_t end, Sink& si
     if (error == E2BIG) continue;
     const size_t done = end - in_left / sizeof(char16_t);
     missing(done);
-    const size_t skip = CharacterUnits(text.substr(done, end - done)) * sizeof(char16_t);
+    const size_t skip = UnitsAt(text.substr(done, end - done), 0) * sizeof(char16_t);
     in += skip;
     in_left -= skip;
   }
@@ -282,12 +273,12 @@ void TextEncoder::Feed(TextView text, const std::function<void(std::string_view 
   if (pending_ != 0 && !text.empty()) {
     // A pair cut between two pieces goes whole; a lone high surrogate alone.
     const char16_t pair[2] = {pending_, text[0]};
-    const bool whole = IsLow(text[0]);
+    const bool whole = IsLowSurrogate(text[0]);
     ConvertPiece(state_->converter, TextView(pair, whole ? 2 : 1), sink, report);
     pending_ = 0;
     if (whole) text.remove_prefix(1);
   }
-  if (!text.empty() && IsHigh(text.back())) {
+  if (!text.empty() && IsHighSurrogate(text.back())) {
     pending_ = text.back();
     text.remove_suffix(1);
   }
